@@ -1,0 +1,25 @@
+#include "app/quorva_desktop.h"
+
+#include "app/options.h"
+#include "platform/files.h"
+#include "platform/process_info.h"
+
+QuorvaDesktop::QuorvaDesktop(platform::System& system, std::vector<std::string> arguments)
+    : idleSince(system.now()), args(std::move(arguments)), system_(system) {}
+
+std::string QuorvaDesktop::home() const {
+    return app::homeFolder(args, platform::currentDirectory(), platform::userHomeDirectory());
+}
+
+std::string QuorvaDesktop::runtime() const { return app::runtimeFolder(home()); }
+
+std::string QuorvaDesktop::runtimeEntry(const char* name) const {
+    return platform::joinPath(runtime(), name);
+}
+
+bool QuorvaDesktop::english() const { return app::englishRequested(args); }
+
+const std::string& QuorvaDesktop::text(const std::string& persian,
+                                       const std::string& english) const {
+    return this->english() ? english : persian;
+}

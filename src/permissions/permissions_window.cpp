@@ -1,0 +1,31 @@
+#include "app/quorva_desktop.h"
+#include "permissions/texts.h"
+#include "permissions/window_layout.h"
+#include "platform/resources.h"
+
+// Built once, in the language of the command line; later calls bring the same
+// window forward where it stands, closed or not.
+void QuorvaDesktop::showPermissions() {
+    if (window) {
+        window->makeKeyAndOrderFront();
+        system_.activate();
+        return;
+    }
+    namespace t = permissions::texts;
+    permissions::WindowInputs inputs{
+        .english = english(),
+        .logoPath = platform::resourcePath(text(t::kLogoPersian, t::kLogoEnglish), "png"),
+        .persianFontAvailable = platform::fontFamilyAvailable(permissions::kBodyFontPersian),
+        // The buttons hold the host weakly, like the timer.
+        .grantAX = [weak = weak_from_this()] {
+            if (auto host = weak.lock()) host->grantAX();
+        },
+        .grantScreen = [weak = weak_from_this()] {
+            if (auto host = weak.lock()) host->grantScreen();
+        },
+    };
+    window = std::make_unique<platform::Window>(permissions::permissionsWindowSpec(inputs));
+    window->center();
+    window->makeKeyAndOrderFront();
+    system_.activate();
+}

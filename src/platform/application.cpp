@@ -1,0 +1,123 @@
+#include "platform/application.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "platform/display.h"
+
+namespace platform {
+namespace {
+
+Application* sharedInstance = nullptr;
+int quitPipe[2] = {-1, -1};
+
+// The host prints nothing: the toolkit's own diagnostics are dropped too.
+void dropToolkitMessages(QtMsgType, const QMessageLogContext&, const QString&) {}
+
+void onQuitSignal(int) {
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] ssize_t n = ::write(quitPipe[1], &byte, 1);
+    errno = saved;
+}
+
+// Qt also reads options such as -platform or -reverse from argv; the host
+// accepts only its own three options, so Qt gets a list of our making.
+struct ToolkitArguments {
+    int argc = 0;
+    char* argv[4] = {};
+};
+
+ToolkitArguments& toolkitArguments(char* program) {
+    static ToolkitArguments a;
+    static char platformFlag[] = "-platform";
+    static char offscreen[] = "offscreen";
+    a.argv[a.argc++] = program;
+    if (!displayWanted()) {
+        a.argv[a.argc++] = platformFlag;
+        a.argv[a.argc++] = offscreen;
+    }
+    return a;
+}
+
+}  // namespace
+
+Application::Application(int, char** argv) {
+    qInstallMessageHandler(dropToolkitMessages);
+    static char fallbackName[] = "quorva-desktop";
+    ToolkitArguments& a = toolkitArguments(argv && argv[0] ? argv[0] : fallbackName);
+    // Lives until the process ends; the quit path ends the process directly.
+    auto* qapp = new QApplication(a.argc, a.argv);
+    qapp->setApplicationName("QuorvaDesktop");
+    qapp->setQuitOnLastWindowClosed(false);
+}
+
+Application& Application::shared(int argc, char** argv) {
+    if (!sharedInstance) sharedInstance = new Application(argc, argv);
+    return *sharedInstance;
+}
+
+Application& Application::shared() { return shared(0, nullptr); }
+
+void Application::setActivationPolicyAccessory() {
+    // Linux desktops have no Dock or global menu bar to hide from.
+}
+
+void Application::setDelegate(ApplicationDelegate* delegate) { delegate_ = delegate; }
+
+int Application::run() {
+    installQuitSignals();
+    QTimer::singleShot(0, [this] {
+        if (delegate_ && !quitting_) delegate_->applicationDidFinishLaunching();
+    });
+    QApplication::exec();
+    return 0;
+}
+
+void Application::terminate() {
+    if (quitting_) return;
+    quitting_ = true;
+    if (delegate_) delegate_->applicationWillTerminate();
+    std::fflush(nullptr);
+    // Like the Cocoa terminate path: the process ends here, without tearing
+    // down the toolkit or waiting for anything.
+    ::_exit(0);
+}
+
+void Application::activate() {
+    // Window activation itself is done by the window; nothing app-wide on X11.
+}
+
+void Application::postToMain(std::function<void()> block) {
+    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(block),
+                              Qt::QueuedConnection);
+}
+
+// SIGTERM (session and service managers), SIGINT and SIGHUP (terminals)
+// become the ordinary quit request, so shutdown stops the driver.
+void Application::installQuitSignals() {
+    if (::pipe2(quitPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    auto* notifier = new QSocketNotifier(quitPipe[0], QSocketNotifier::Read);
+    QObject::connect(notifier, &QSocketNotifier::activated, [this] {
+        char buf[16];
+        while (::read(quitPipe[0], buf, sizeof buf) > 0) {
+        }
+        terminate();
+    });
+    struct sigaction sa {};
+    sa.sa_handler = onQuitSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(sig, &sa, nullptr);
+}
+
+}  // namespace platform

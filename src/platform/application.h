@@ -1,0 +1,49 @@
+#pragma once
+
+#include <functional>
+
+namespace platform {
+
+// What the application object calls back into; the host object implements it.
+class ApplicationDelegate {
+public:
+    virtual ~ApplicationDelegate() = default;
+    virtual void applicationDidFinishLaunching() = 0;
+    virtual void applicationWillTerminate() = 0;
+};
+
+// The application object: one per process, wrapping the toolkit's event loop.
+class Application {
+public:
+    // Creates the shared instance on first use. `argv` must outlive the process.
+    static Application& shared(int argc, char** argv);
+    static Application& shared();
+
+    // No Dock icon and no menu bar. Only meaningful on macOS.
+    void setActivationPolicyAccessory();
+    // Not owned: the caller keeps the delegate alive for the whole run.
+    void setDelegate(ApplicationDelegate* delegate);
+    // Calls the delegate's start-up callback once the loop runs, then serves
+    // events. Returns only if the loop is left some other way.
+    int run();
+    // The quit request: the delegate's shutdown callback runs exactly once and
+    // the process ends. A request while already quitting does nothing.
+    void terminate();
+    // Brings the application to the front (activateIgnoringOtherApps:).
+    void activate();
+
+    // Safe from any thread: `block` runs later on the main thread.
+    static void postToMain(std::function<void()> block);
+
+    Application(const Application&) = delete;
+    Application& operator=(const Application&) = delete;
+
+private:
+    Application(int argc, char** argv);
+    void installQuitSignals();
+
+    ApplicationDelegate* delegate_ = nullptr;
+    bool quitting_ = false;
+};
+
+}  // namespace platform

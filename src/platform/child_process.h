@@ -1,0 +1,67 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/process_info.h"
+
+namespace platform {
+
+// A child process started with posix_spawn (the NSTask of this host).
+// It learns of the end of its own child only: a thread of its own waits on
+// that one pid, so no other child of the host is ever reaped by it.
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    void setExecutable(std::string path) { executable_ = std::move(path); }
+    void setArguments(std::vector<std::string> args) { arguments_ = std::move(args); }
+    // The complete environment; it replaces the inherited one.
+    void setEnvironment(Environment env) { environment_ = std::move(env); }
+    // Duplicated into the child as its standard output / standard error.
+    // -1 leaves the host's own stream. The caller keeps the descriptor open
+    // until launch() returns.
+    void setStandardOutput(int fd) { stdoutFd_ = fd; }
+    void setStandardError(int fd) { stderrFd_ = fd; }
+    // Called once, on the waiting thread, after the child has ended.
+    void setTerminationHandler(std::function<void()> handler);
+    void clearTerminationHandler() { setTerminationHandler(nullptr); }
+
+    bool launch();
+    bool isRunning() const;
+    // SIGTERM to a running child; returns at once.
+    void terminate();
+    pid_t pid() const;
+
+private:
+    // Shared with the waiting thread, which may outlive this object.
+    struct State {
+        std::mutex mutex;
+        std::function<void()> handler;
+        pid_t pid = -1;
+        std::atomic<bool> running{false};
+    };
+    static void waitForEnd(const std::shared_ptr<State>& state);
+
+    std::string executable_;
+    std::vector<std::string> arguments_;
+    Environment environment_;
+    int stdoutFd_ = -1;
+    int stderrFd_ = -1;
+    std::shared_ptr<State> state_ = std::make_shared<State>();
+};
+
+// Starts `argv[0]` with all three standard streams on /dev/null and reaps it
+// from a thread of its own; nothing is reported.
+void spawnDetachedQuietly(const std::vector<std::string>& argv);
+
+}  // namespace platform

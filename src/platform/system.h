@@ -1,0 +1,46 @@
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// The operating-system services whose answers the host cannot steer in a
+// test: the clock, the two permissions, System Settings and the quit
+// request. The host goes through this, so tests can hand it a stand-in.
+class System {
+public:
+    virtual ~System() = default;
+
+    // Wall-clock time in seconds (it can jump when the clock is set).
+    virtual double now() = 0;
+
+    // AXIsProcessTrusted / CGPreflightScreenCaptureAccess: no prompt.
+    virtual bool accessibilityTrusted() = 0;
+    virtual bool screenCaptureAllowed() = 0;
+
+    // AXIsProcessTrustedWithOptions(prompt) / CGRequestScreenCaptureAccess.
+    virtual void requestAccessibility() = 0;
+    virtual void requestScreenCapture() = 0;
+
+    // Hands a URL to the desktop; the outcome is not reported.
+    virtual void openUrl(const std::string& url) = 0;
+
+    // The application's quit request (terminate: with no sender).
+    virtual void terminate() = 0;
+    // Brings the application to the front (activateIgnoringOtherApps:).
+    virtual void activate() = 0;
+};
+
+// The real services of this machine.
+System& realSystem();
+
+// Per-system implementations behind realSystem(), one file per system.
+namespace os {
+bool accessibilityTrusted();
+bool screenCaptureAllowed();
+void requestAccessibility();
+void requestScreenCapture();
+void openUrl(const std::string& url);
+}  // namespace os
+
+}  // namespace platform

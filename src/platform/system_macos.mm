@@ -1,0 +1,26 @@
+// The macOS privacy permissions and System Settings. Built on macOS only.
+#import <AppKit/AppKit.h>
+#import <ApplicationServices/ApplicationServices.h>
+#import <CoreGraphics/CoreGraphics.h>
+
+#include "platform/system.h"
+
+namespace platform::os {
+
+bool accessibilityTrusted() { return AXIsProcessTrusted() != 0; }
+
+bool screenCaptureAllowed() { return CGPreflightScreenCaptureAccess(); }
+
+void requestAccessibility() {
+    NSDictionary* options = @{(__bridge NSString*)kAXTrustedCheckOptionPrompt : @YES};
+    (void)AXIsProcessTrustedWithOptions((__bridge CFDictionaryRef)options);
+}
+
+void requestScreenCapture() { (void)CGRequestScreenCaptureAccess(); }
+
+void openUrl(const std::string& url) {
+    NSURL* u = [NSURL URLWithString:[NSString stringWithUTF8String:url.c_str()]];
+    if (u) (void)[[NSWorkspace sharedWorkspace] openURL:u];
+}
+
+}  // namespace platform::os

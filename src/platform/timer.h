@@ -1,0 +1,25 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+class QTimer;
+
+namespace platform {
+
+// A repeating timer on the main run loop. Once invalidated it calls nothing.
+class RepeatingTimer {
+public:
+    RepeatingTimer(double intervalSeconds, std::function<void()> action);
+    ~RepeatingTimer();
+    RepeatingTimer(const RepeatingTimer&) = delete;
+    RepeatingTimer& operator=(const RepeatingTimer&) = delete;
+
+    void invalidate();
+    bool isValid() const;
+
+private:
+    std::unique_ptr<QTimer> timer_;
+};
+
+}  // namespace platform

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+class QWidget;
+
+namespace platform {
+
+// Frames use the macOS convention: origin at the bottom-left corner of the
+// content area, y upward, in points (logical pixels).
+struct Rect {
+    int x = 0, y = 0, width = 0, height = 0;
+    bool operator==(const Rect&) const = default;
+};
+
+struct Color {
+    int red = 0, green = 0, blue = 0;  // 0..255, opaque
+    bool operator==(const Color&) const = default;
+};
+
+enum class Alignment { Left, Right };
+
+// An image scaled proportionally down into its frame; no image leaves it empty.
+struct ImageViewSpec {
+    std::string name;
+    Rect frame;
+    std::optional<std::string> imagePath;
+};
+
+// A wrapping, non-editable text. An empty family means the system font.
+struct LabelSpec {
+    std::string name;
+    Rect frame;
+    std::string text;
+    std::string fontFamily;
+    int pixelSize = 0;
+    Color color;
+    Alignment alignment = Alignment::Left;
+};
+
+// A push button with the platform's rounded look.
+struct ButtonSpec {
+    std::string name;
+    Rect frame;
+    std::string title;
+    std::function<void()> action;
+};
+
+using ViewSpec = std::variant<ImageViewSpec, LabelSpec, ButtonSpec>;
+
+// A titled window with a close button; not resizable, not miniaturizable.
+struct WindowSpec {
+    int width = 0, height = 0;  // content size
+    std::string title;
+    Color background;
+    std::vector<ViewSpec> views;  // added to the content in this order
+};
+
+// A window kept for the whole run: closing hides it, nothing releases it.
+class Window {
+public:
+    explicit Window(const WindowSpec& spec);
+    ~Window();
+    Window(const Window&) = delete;
+    Window& operator=(const Window&) = delete;
+
+    void center();
+    void makeKeyAndOrderFront();
+    // On screen for someone to see. Qt's offscreen platform has no screen
+    // anyone can look at, so a window there never counts.
+    bool isVisible() const;
+
+    QWidget* widget() const { return widget_.get(); }
+
+private:
+    std::unique_ptr<QWidget> widget_;
+};
+
+}  // namespace platform

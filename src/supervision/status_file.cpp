@@ -1,0 +1,37 @@
+#include "supervision/status_file.h"
+
+#include "app/host_identity.h"
+#include "platform/files.h"
+#include "platform/json.h"
+
+namespace supervision {
+
+HostStatus makeHostStatus(bool accessibility, bool screenRecording, int hostPid) {
+    return HostStatus{
+        .accessibility = accessibility,
+        .screenRecording = screenRecording,
+        .status = accessibility && screenRecording ? "ready" : "permission_required",
+        .owner = "Quorva",
+        .bundleId = app::HostBundleIdentifier,
+        .hostPid = hostPid,
+    };
+}
+
+std::string serialise(const HostStatus& s) {
+    return platform::compactJsonObject({
+        {"accessibility", s.accessibility},
+        {"screen_recording", s.screenRecording},
+        {"status", s.status},
+        {"owner", s.owner},
+        {"bundle_id", s.bundleId},
+        {"host_pid", s.hostPid},
+    });
+}
+
+bool writeStatusFile(const std::string& path, const HostStatus& status) {
+    const std::string bytes = serialise(status);
+    if (bytes.empty()) return false;
+    return platform::writeFileAtomically(path, bytes);
+}
+
+}  // namespace supervision

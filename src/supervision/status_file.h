@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+
+namespace supervision {
+
+// What status.json tells client programs.
+struct HostStatus {
+    bool accessibility = false;
+    bool screenRecording = false;
+    std::string status;  // "ready" or "permission_required"
+    std::string owner;
+    std::string bundleId;
+    int hostPid = 0;
+};
+
+HostStatus makeHostStatus(bool accessibility, bool screenRecording, int hostPid);
+
+// Compact JSON with exactly the six members.
+std::string serialise(const HostStatus& status);
+
+// Replaces `path` atomically; a failure leaves the old file whole.
+bool writeStatusFile(const std::string& path, const HostStatus& status);
+
+}  // namespace supervision
