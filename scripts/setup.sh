@@ -35,5 +35,9 @@ fi
 if [[ ! -f build/CMakeCache.txt ]]; then
     cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-cmake --build build -j"$(nproc)" -- --no-print-directory | grep -vE '^\[ *[0-9]+%\]' || true
+if ! cmake --build build -j"$(nproc)" >build/build.log 2>&1; then
+    cat build/build.log >&2
+    echo "setup: build failed" >&2
+    exit 1
+fi
 test -x build/QuorvaDesktop/bin/quorva-desktop
