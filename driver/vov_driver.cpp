@@ -18,7 +18,9 @@
 namespace {
 
 volatile sig_atomic_t stopRequested = 0;
-void onStop(int) { stopRequested = 1; }
+void onStop(int) {
+    stopRequested = 1;
+}
 
 int usage() {
     std::fprintf(stderr,

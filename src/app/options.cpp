@@ -30,8 +30,12 @@ std::string homeFolder(const std::vector<std::string>& args, const std::string& 
     return platform::joinPath(absolutePath(userHome, cwd), ".quorva");
 }
 
-std::string runtimeFolder(const std::string& home) { return platform::joinPath(home, "desktop"); }
+std::string runtimeFolder(const std::string& home) {
+    return platform::joinPath(home, "desktop");
+}
 
-bool englishRequested(const std::vector<std::string>& args) { return hasFlag(args, "--english"); }
+bool englishRequested(const std::vector<std::string>& args) {
+    return hasFlag(args, "--english");
+}
 
 }  // namespace app

@@ -11,13 +11,17 @@ std::string QuorvaDesktop::home() const {
     return app::homeFolder(args, platform::currentDirectory(), platform::userHomeDirectory());
 }
 
-std::string QuorvaDesktop::runtime() const { return app::runtimeFolder(home()); }
+std::string QuorvaDesktop::runtime() const {
+    return app::runtimeFolder(home());
+}
 
 std::string QuorvaDesktop::runtimeEntry(const char* name) const {
     return platform::joinPath(runtime(), name);
 }
 
-bool QuorvaDesktop::english() const { return app::englishRequested(args); }
+bool QuorvaDesktop::english() const {
+    return app::englishRequested(args);
+}
 
 const std::string& QuorvaDesktop::text(const std::string& persian,
                                        const std::string& english) const {

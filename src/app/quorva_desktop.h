@@ -18,7 +18,7 @@
 //   permissions window, requests src/permissions/
 class QuorvaDesktop final : public platform::ApplicationDelegate,
                             public std::enable_shared_from_this<QuorvaDesktop> {
-public:
+  public:
     explicit QuorvaDesktop(platform::System& system = platform::realSystem(),
                            std::vector<std::string> arguments = platform::arguments());
 
@@ -46,7 +46,7 @@ public:
     double idleSince;  // wall clock, seconds
     const std::vector<std::string> args;
 
-private:
+  private:
     void startSupervision();
     // Any start-up failure: no message, just the quit request.
     void failStartup();

@@ -37,4 +37,6 @@ void QuorvaDesktop::applicationDidFinishLaunching() {
     startSupervision();
 }
 
-void QuorvaDesktop::failStartup() { system_.terminate(); }
+void QuorvaDesktop::failStartup() {
+    system_.terminate();
+}

@@ -4,9 +4,8 @@
 void QuorvaDesktop::startSupervision() {
     if (app::hasFlag(args, "--permissions")) showPermissions();
     // The timer must not keep the host object alive.
-    timer = std::make_unique<platform::RepeatingTimer>(
-        1.0, [weak = weak_from_this()] {
-            if (auto host = weak.lock()) host->tick();
-        });
+    timer = std::make_unique<platform::RepeatingTimer>(1.0, [weak = weak_from_this()] {
+        if (auto host = weak.lock()) host->tick();
+    });
     tick();
 }

@@ -17,12 +17,14 @@ void QuorvaDesktop::showPermissions() {
         .logoPath = platform::resourcePath(text(t::kLogoPersian, t::kLogoEnglish), "png"),
         .persianFontAvailable = platform::fontFamilyAvailable(permissions::kBodyFontPersian),
         // The buttons hold the host weakly, like the timer.
-        .grantAX = [weak = weak_from_this()] {
-            if (auto host = weak.lock()) host->grantAX();
-        },
-        .grantScreen = [weak = weak_from_this()] {
-            if (auto host = weak.lock()) host->grantScreen();
-        },
+        .grantAX =
+            [weak = weak_from_this()] {
+                if (auto host = weak.lock()) host->grantAX();
+            },
+        .grantScreen =
+            [weak = weak_from_this()] {
+                if (auto host = weak.lock()) host->grantScreen();
+            },
     };
     window = std::make_unique<platform::Window>(permissions::permissionsWindowSpec(inputs));
     window->center();

@@ -66,13 +66,17 @@ Application& Application::shared(int argc, char** argv) {
     return *sharedInstance;
 }
 
-Application& Application::shared() { return shared(0, nullptr); }
+Application& Application::shared() {
+    return shared(0, nullptr);
+}
 
 void Application::setActivationPolicyAccessory() {
     // Linux desktops have no Dock or global menu bar to hide from.
 }
 
-void Application::setDelegate(ApplicationDelegate* delegate) { delegate_ = delegate; }
+void Application::setDelegate(ApplicationDelegate* delegate) {
+    delegate_ = delegate;
+}
 
 int Application::run() {
     installQuitSignals();
@@ -98,8 +102,7 @@ void Application::activate() {
 }
 
 void Application::postToMain(std::function<void()> block) {
-    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(block),
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(block), Qt::QueuedConnection);
 }
 
 // SIGTERM (session and service managers), SIGINT and SIGHUP (terminals)

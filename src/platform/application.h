@@ -6,7 +6,7 @@ namespace platform {
 
 // What the application object calls back into; the host object implements it.
 class ApplicationDelegate {
-public:
+  public:
     virtual ~ApplicationDelegate() = default;
     virtual void applicationDidFinishLaunching() = 0;
     virtual void applicationWillTerminate() = 0;
@@ -14,7 +14,7 @@ public:
 
 // The application object: one per process, wrapping the toolkit's event loop.
 class Application {
-public:
+  public:
     // Creates the shared instance on first use. `argv` must outlive the process.
     static Application& shared(int argc, char** argv);
     static Application& shared();
@@ -38,7 +38,7 @@ public:
     Application(const Application&) = delete;
     Application& operator=(const Application&) = delete;
 
-private:
+  private:
     Application(int argc, char** argv);
     void installQuitSignals();
 

@@ -44,8 +44,8 @@ struct FileActions {
     ~FileActions() { posix_spawn_file_actions_destroy(&actions); }
 };
 
-pid_t spawn(const std::string& path, std::vector<std::string> argv,
-            std::vector<std::string> env, const FileActions& fa) {
+pid_t spawn(const std::string& path, std::vector<std::string> argv, std::vector<std::string> env,
+            const FileActions& fa) {
     SpawnAttributes sa;
     auto cArgv = cStrings(argv);
     auto cEnv = cStrings(env);
@@ -64,7 +64,9 @@ void reapQuietly(pid_t pid) {
 
 }  // namespace
 
-ChildProcess::~ChildProcess() { clearTerminationHandler(); }
+ChildProcess::~ChildProcess() {
+    clearTerminationHandler();
+}
 
 void ChildProcess::setTerminationHandler(std::function<void()> handler) {
     std::lock_guard lock(state_->mutex);
@@ -111,7 +113,9 @@ void ChildProcess::waitForEnd(const std::shared_ptr<State>& state) {
     if (handler) handler();
 }
 
-bool ChildProcess::isRunning() const { return state_->running; }
+bool ChildProcess::isRunning() const {
+    return state_->running;
+}
 
 pid_t ChildProcess::pid() const {
     std::lock_guard lock(state_->mutex);

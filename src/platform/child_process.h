@@ -17,7 +17,7 @@ namespace platform {
 // It learns of the end of its own child only: a thread of its own waits on
 // that one pid, so no other child of the host is ever reaped by it.
 class ChildProcess {
-public:
+  public:
     ChildProcess() = default;
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
@@ -42,7 +42,7 @@ public:
     void terminate();
     pid_t pid() const;
 
-private:
+  private:
     // Shared with the waiting thread, which may outlive this object.
     struct State {
         std::mutex mutex;

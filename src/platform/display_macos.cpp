@@ -2,5 +2,7 @@
 
 namespace platform {
 // A Mac always has its window server.
-bool displayWanted() { return true; }
+bool displayWanted() {
+    return true;
+}
 }  // namespace platform

@@ -45,7 +45,8 @@ bool removeContents(int dirFd) {
             continue;
         }
         if (S_ISDIR(st.st_mode)) {
-            const int child = ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            const int child =
+                ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             if (child < 0 || !removeContents(child)) ok = false;
             if (::unlinkat(dirFd, name, AT_REMOVEDIR) != 0 && errno != ENOENT) ok = false;
         } else if (::unlinkat(dirFd, name, 0) != 0 && errno != ENOENT) {
@@ -104,8 +105,7 @@ bool exists(const std::string& path) {
 }
 
 bool createFile(const std::string& path, mode_t mode) {
-    const int fd =
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd < 0) return false;
     const bool ok = ::fchmod(fd, mode) == 0;
     ::close(fd);
@@ -137,8 +137,7 @@ std::optional<std::vector<std::string>> listDirectory(const std::string& path) {
 
 std::optional<FileHandle> openForAppending(const std::string& path) {
     // O_NONBLOCK only so that a FIFO without a reader fails instead of hanging.
-    FileHandle h(
-        ::open(path.c_str(), O_WRONLY | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    FileHandle h(::open(path.c_str(), O_WRONLY | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!h.valid()) return std::nullopt;
     const int flags = ::fcntl(h.fd(), F_GETFL);
     if (flags < 0 || ::fcntl(h.fd(), F_SETFL, flags & ~O_NONBLOCK) != 0) return std::nullopt;
@@ -150,8 +149,8 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes) {
     // A name of this process's own; O_EXCL never reuses a stranger's file.
     // Created with 0666 so the umask alone decides the bits, as for any file.
     static unsigned counter = 0;
-    const std::string prefix = joinPath(parentFolder(path), "." + lastComponent(path) + "." +
-                                                               std::to_string(::getpid()) + ".");
+    const std::string prefix = joinPath(
+        parentFolder(path), "." + lastComponent(path) + "." + std::to_string(::getpid()) + ".");
     std::string temp;
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < 64; ++attempt) {

@@ -11,7 +11,7 @@ namespace platform {
 
 // An open file descriptor, closed when the owner goes.
 class FileHandle {
-public:
+  public:
     FileHandle() = default;
     explicit FileHandle(int fd) : fd_(fd) {}
     FileHandle(FileHandle&& o) noexcept : fd_(o.release()) {}
@@ -24,7 +24,7 @@ public:
     bool valid() const { return fd_ >= 0; }
     int release();
 
-private:
+  private:
     int fd_ = -1;
 };
 

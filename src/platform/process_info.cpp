@@ -19,7 +19,9 @@ void recordArguments(int argc, char** argv) {
     recordedArguments.assign(argv, argv + argc);
 }
 
-const std::vector<std::string>& arguments() { return recordedArguments; }
+const std::vector<std::string>& arguments() {
+    return recordedArguments;
+}
 
 Environment environment() {
     Environment env;
@@ -34,7 +36,9 @@ Environment environment() {
     return env;
 }
 
-int processIdentifier() { return static_cast<int>(::getpid()); }
+int processIdentifier() {
+    return static_cast<int>(::getpid());
+}
 
 std::string currentDirectory() {
     char buf[PATH_MAX];
@@ -55,5 +59,7 @@ std::string userHomeDirectory() {
 #include <signal.h>
 
 namespace platform {
-bool canSignal(int pid) { return ::kill(static_cast<pid_t>(pid), 0) == 0; }
+bool canSignal(int pid) {
+    return ::kill(static_cast<pid_t>(pid), 0) == 0;
+}
 }  // namespace platform

@@ -8,7 +8,7 @@ namespace platform {
 namespace {
 
 class RealSystem final : public System {
-public:
+  public:
     double now() override {
         using namespace std::chrono;
         return duration<double>(system_clock::now().time_since_epoch()).count();

@@ -8,7 +8,7 @@ namespace platform {
 // test: the clock, the two permissions, System Settings and the quit
 // request. The host goes through this, so tests can hand it a stand-in.
 class System {
-public:
+  public:
     virtual ~System() = default;
 
     // Wall-clock time in seconds (it can jump when the clock is set).

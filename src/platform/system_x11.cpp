@@ -17,7 +17,9 @@ Display* display() {
     return x11 ? x11->display() : nullptr;
 }
 
-int ignoreXError(Display*, XErrorEvent*) { return 0; }
+int ignoreXError(Display*, XErrorEvent*) {
+    return 0;
+}
 
 }  // namespace
 
@@ -46,6 +48,8 @@ bool screenCaptureAllowed() {
 void requestAccessibility() {}
 void requestScreenCapture() {}
 
-void openUrl(const std::string& url) { spawnDetachedQuietly({"xdg-open", url}); }
+void openUrl(const std::string& url) {
+    spawnDetachedQuietly({"xdg-open", url});
+}
 
 }  // namespace platform::os

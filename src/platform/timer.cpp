@@ -16,8 +16,12 @@ RepeatingTimer::RepeatingTimer(double intervalSeconds, std::function<void()> act
 
 RepeatingTimer::~RepeatingTimer() = default;
 
-void RepeatingTimer::invalidate() { timer_->stop(); }
+void RepeatingTimer::invalidate() {
+    timer_->stop();
+}
 
-bool RepeatingTimer::isValid() const { return timer_->isActive(); }
+bool RepeatingTimer::isValid() const {
+    return timer_->isActive();
+}
 
 }  // namespace platform

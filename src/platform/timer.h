@@ -9,7 +9,7 @@ namespace platform {
 
 // A repeating timer on the main run loop. Once invalidated it calls nothing.
 class RepeatingTimer {
-public:
+  public:
     RepeatingTimer(double intervalSeconds, std::function<void()> action);
     ~RepeatingTimer();
     RepeatingTimer(const RepeatingTimer&) = delete;
@@ -18,7 +18,7 @@ public:
     void invalidate();
     bool isValid() const;
 
-private:
+  private:
     std::unique_ptr<QTimer> timer_;
 };
 

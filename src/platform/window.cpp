@@ -11,7 +11,9 @@
 namespace platform {
 namespace {
 
-QColor toQColor(Color c) { return QColor(c.red, c.green, c.blue); }
+QColor toQColor(Color c) {
+    return QColor(c.red, c.green, c.blue);
+}
 
 // Bottom-left origin to Qt's top-left origin.
 void place(QWidget* view, const Rect& r, int contentHeight) {
@@ -43,7 +45,8 @@ QWidget* makeView(const LabelSpec& s, QWidget* parent, int contentHeight) {
     label->setObjectName(QString::fromStdString(s.name));
     label->setTextFormat(Qt::PlainText);
     label->setWordWrap(true);
-    QFont font = s.fontFamily.empty() ? QApplication::font() : QFont(QString::fromStdString(s.fontFamily));
+    QFont font =
+        s.fontFamily.empty() ? QApplication::font() : QFont(QString::fromStdString(s.fontFamily));
     font.setPixelSize(s.pixelSize);
     label->setFont(font);
     QPalette palette = label->palette();
@@ -61,7 +64,8 @@ QWidget* makeView(const LabelSpec& s, QWidget* parent, int contentHeight) {
 QWidget* makeView(const ButtonSpec& s, QWidget* parent, int contentHeight) {
     auto* button = new QPushButton(QString::fromStdString(s.title), parent);
     button->setObjectName(QString::fromStdString(s.name));
-    if (s.action) QObject::connect(button, &QPushButton::clicked, [action = s.action] { action(); });
+    if (s.action)
+        QObject::connect(button, &QPushButton::clicked, [action = s.action] { action(); });
     place(button, s.frame, contentHeight);
     button->setAutoDefault(false);
     return button;

@@ -63,7 +63,7 @@ struct WindowSpec {
 
 // A window kept for the whole run: closing hides it, nothing releases it.
 class Window {
-public:
+  public:
     explicit Window(const WindowSpec& spec);
     ~Window();
     Window(const Window&) = delete;
@@ -77,7 +77,7 @@ public:
 
     QWidget* widget() const { return widget_.get(); }
 
-private:
+  private:
     std::unique_ptr<QWidget> widget_;
 };
 

@@ -27,7 +27,7 @@ void QuorvaDesktop::tick() {
 }
 
 void QuorvaDesktop::publishStatus(bool accessibility, bool screenRecording) {
-    const auto status = supervision::makeHostStatus(accessibility, screenRecording,
-                                                    platform::processIdentifier());
+    const auto status =
+        supervision::makeHostStatus(accessibility, screenRecording, platform::processIdentifier());
     supervision::writeStatusFile(runtimeEntry("status.json"), status);
 }

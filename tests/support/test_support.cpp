@@ -39,7 +39,9 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ec);
 }
 
-std::string builtAppFolder() { return QUORVA_TEST_APP_DIR; }
+std::string builtAppFolder() {
+    return QUORVA_TEST_APP_DIR;
+}
 
 std::string copyAppFolder(const std::string& parent) {
     const std::string dest = parent + "/QuorvaDesktop";
@@ -73,7 +75,9 @@ bool pathExists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-bool Process::running() const { return pid > 0; }
+bool Process::running() const {
+    return pid > 0;
+}
 
 int Process::wait(std::chrono::milliseconds timeout) {
     if (pid <= 0) return -1;
@@ -145,8 +149,8 @@ Xvfb::Xvfb(int width, int height) {
     if (::pipe(fds) != 0) return;
     const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
     const std::string fd = std::to_string(fds[1]);
-    std::vector<std::string> argv{"/usr/bin/Xvfb", "-displayfd", fd,     "-screen",
-                                  "0",             screen,       "-nolisten", "tcp"};
+    std::vector<std::string> argv{"/usr/bin/Xvfb", "-displayfd", fd,   "-screen", "0",
+                                  screen,          "-nolisten",  "tcp"};
     std::vector<char*> cargv;
     for (auto& a : argv) cargv.push_back(a.data());
     cargv.push_back(nullptr);

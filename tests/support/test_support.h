@@ -10,7 +10,7 @@ namespace test {
 
 // A fresh folder under $TMPDIR, removed with everything in it at the end.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -18,7 +18,7 @@ public:
     const std::string& path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -40,7 +40,9 @@ bool waitFor(F condition, std::chrono::milliseconds timeout = std::chrono::secon
     const auto end = std::chrono::steady_clock::now() + timeout;
     while (!condition()) {
         if (std::chrono::steady_clock::now() > end) return false;
-        struct timespec ts {0, 5'000'000};
+        struct timespec ts {
+            0, 5'000'000
+        };
         nanosleep(&ts, nullptr);
     }
     return true;
@@ -68,13 +70,13 @@ std::vector<std::string> environmentWith(const std::vector<std::string>& add,
 
 // An Xvfb server on a free display, stopped at the end.
 class Xvfb {
-public:
+  public:
     explicit Xvfb(int width = 1024, int height = 768);
     ~Xvfb();
     const std::string& display() const { return display_; }  // ":N"
     bool ok() const { return !display_.empty(); }
 
-private:
+  private:
     pid_t pid_ = -1;
     std::string display_;
 };
