@@ -71,7 +71,8 @@ Application& Application::shared() {
 }
 
 void Application::setActivationPolicyAccessory() {
-    // Linux desktops have no Dock or global menu bar to hide from.
+    // Linux desktops have no Dock or global menu bar to hide from; on macOS
+    // the bundle's Info.plist (LSUIElement) makes the host an accessory.
 }
 
 void Application::setDelegate(ApplicationDelegate* delegate) {
@@ -95,10 +96,6 @@ void Application::terminate() {
     // Like the Cocoa terminate path: the process ends here, without tearing
     // down the toolkit or waiting for anything.
     ::_exit(0);
-}
-
-void Application::activate() {
-    // Window activation itself is done by the window; nothing app-wide on X11.
 }
 
 void Application::postToMain(std::function<void()> block) {

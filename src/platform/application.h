@@ -29,8 +29,6 @@ class Application {
     // The quit request: the delegate's shutdown callback runs exactly once and
     // the process ends. A request while already quitting does nothing.
     void terminate();
-    // Brings the application to the front (activateIgnoringOtherApps:).
-    void activate();
 
     // Safe from any thread: `block` runs later on the main thread.
     static void postToMain(std::function<void()> block);

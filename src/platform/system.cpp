@@ -19,7 +19,7 @@ class RealSystem final : public System {
     void requestScreenCapture() override { os::requestScreenCapture(); }
     void openUrl(const std::string& url) override { os::openUrl(url); }
     void terminate() override { Application::shared().terminate(); }
-    void activate() override { Application::shared().activate(); }
+    void activate() override { os::activateApplication(); }
 };
 
 }  // namespace

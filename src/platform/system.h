@@ -41,6 +41,7 @@ bool screenCaptureAllowed();
 void requestAccessibility();
 void requestScreenCapture();
 void openUrl(const std::string& url);
+void activateApplication();
 }  // namespace os
 
 }  // namespace platform

@@ -23,4 +23,6 @@ void openUrl(const std::string& url) {
     if (u) (void)[[NSWorkspace sharedWorkspace] openURL:u];
 }
 
+void activateApplication() { [NSApp activateIgnoringOtherApps:YES]; }
+
 }  // namespace platform::os
