@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,9 +13,12 @@ namespace app {
 
 bool hasFlag(const std::vector<std::string>& args, std::string_view flag);
 
-// The argument after the first "--home" taken as a path (relative to `cwd`,
-// no "~" expansion), or `userHome`/.quorva when there is none.
-std::string homeFolder(const std::vector<std::string>& args, const std::string& cwd,
+// The argument after the first "--home" taken as a path (relative to the
+// working folder, no "~" expansion), or `userHome`/.quorva when there is
+// none. The working folder is asked for only when a relative path needs it:
+// the home is worked out several times a second.
+std::string homeFolder(const std::vector<std::string>& args,
+                       const std::function<std::string()>& workingFolder,
                        const std::string& userHome);
 
 std::string runtimeFolder(const std::string& home);

@@ -8,7 +8,7 @@ QuorvaDesktop::QuorvaDesktop(platform::System& system, std::vector<std::string> 
     : idleSince(system.now()), args(std::move(arguments)), system_(system) {}
 
 std::string QuorvaDesktop::home() const {
-    return app::homeFolder(args, platform::currentDirectory(), platform::userHomeDirectory());
+    return app::homeFolder(args, platform::currentDirectory, platform::userHomeDirectory());
 }
 
 std::string QuorvaDesktop::runtime() const {

@@ -34,7 +34,8 @@ TEST(CommandLine, HomeAndLanguage) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.args));
-        const std::string home = app::homeFolder(c.args, cwd, "/users/me");
+        const std::string home = app::homeFolder(
+            c.args, [&] { return cwd; }, "/users/me");
         EXPECT_EQ(home, c.home);
         EXPECT_EQ(app::runtimeFolder(home), c.home + "/desktop");
         EXPECT_EQ(app::englishRequested(c.args), c.english);
