@@ -16,25 +16,13 @@
 #include <vector>
 
 #include "app/quorva_desktop.h"
+#include "bench/quiet_system.h"
 #include "platform/files.h"
 #include "supervision/registration.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-class QuietSystem final : public platform::System {
-  public:
-    double now() override { return clock += 1.0; }
-    bool accessibilityTrusted() override { return false; }
-    bool screenCaptureAllowed() override { return false; }
-    void requestAccessibility() override {}
-    void requestScreenCapture() override {}
-    void openUrl(const std::string&) override {}
-    void terminate() override {}
-    void activate() override {}
-    double clock = 0;
-};
 
 // QUORVA_BENCH_DIR picks the file system (say /dev/shm to leave the disk out).
 std::string makeHome() {

@@ -10,21 +10,10 @@
 #include <vector>
 
 #include "app/quorva_desktop.h"
+#include "bench/quiet_system.h"
 #include "platform/resources.h"
 
 namespace {
-
-class QuietSystem final : public platform::System {
-  public:
-    double now() override { return 0; }
-    bool accessibilityTrusted() override { return false; }
-    bool screenCaptureAllowed() override { return false; }
-    void requestAccessibility() override {}
-    void requestScreenCapture() override {}
-    void openUrl(const std::string&) override {}
-    void terminate() override {}
-    void activate() override {}
-};
 
 // On screen: the window is mapped and the server has sent its first expose.
 double showAndWait(QuorvaDesktop& host) {
