@@ -2,6 +2,7 @@
 // It accepts the host's command line, serves a Unix stream socket at the
 // given path (a "ping" line is answered with "pong"), says once on standard
 // output that it is serving, and ends on SIGTERM.
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -17,9 +18,18 @@
 
 namespace {
 
-volatile sig_atomic_t stopRequested = 0;
+// SIGTERM wakes the poll loop through a pipe, so a signal that lands just
+// before poll() is not missed.
+int stopPipe[2] = {-1, -1};
 void onStop(int) {
-    stopRequested = 1;
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] ssize_t n = ::write(stopPipe[1], &byte, 1);
+    errno = saved;
+}
+
+void closeOnExec(int fd) {
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
 }
 
 int usage() {
@@ -46,7 +56,8 @@ int listenAt(const std::string& path) {
     // A socket left by a driver that was killed would block the bind.
     struct stat st {};
     if (::lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) ::unlink(path.c_str());
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd >= 0) closeOnExec(fd);
     if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
         ::listen(fd, 16) != 0) {
         std::fprintf(stderr, "vov-driver (stand-in): cannot serve %s: %s\n", path.c_str(),
@@ -78,6 +89,9 @@ int main(int argc, char** argv) {
     const std::string path = socketPathFrom(argc, argv);
     if (path.empty()) return usage();
 
+    if (::pipe(stopPipe) != 0) return 1;
+    for (int fd : stopPipe) closeOnExec(fd);
+    ::fcntl(stopPipe[1], F_SETFL, O_NONBLOCK);
     struct sigaction sa {};
     sa.sa_handler = onStop;
     sigemptyset(&sa.sa_mask);
@@ -91,11 +105,13 @@ int main(int argc, char** argv) {
                 path.c_str());
     std::fflush(stdout);
 
-    std::vector<pollfd> fds{{listener, POLLIN, 0}};
-    std::vector<std::string> pending{""};
-    while (!stopRequested) {
-        if (::poll(fds.data(), fds.size(), -1) < 0) continue;  // EINTR: look at the flag
-        for (std::size_t i = fds.size(); i-- > 1;) {
+    // fds[0]: the stop pipe, fds[1]: the listener, then one per client.
+    std::vector<pollfd> fds{{stopPipe[0], POLLIN, 0}, {listener, POLLIN, 0}};
+    std::vector<std::string> pending{"", ""};
+    for (;;) {
+        if (::poll(fds.data(), fds.size(), -1) < 0) continue;  // EINTR
+        if (fds[0].revents) break;
+        for (std::size_t i = fds.size(); i-- > 2;) {
             if (!fds[i].revents) continue;
             if (!serveClient(fds[i].fd, pending[i])) {
                 ::close(fds[i].fd);
@@ -103,9 +119,10 @@ int main(int argc, char** argv) {
                 pending.erase(pending.begin() + static_cast<long>(i));
             }
         }
-        if (fds[0].revents & POLLIN) {
-            const int client = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fds[1].revents & POLLIN) {
+            const int client = ::accept(listener, nullptr, nullptr);
             if (client >= 0) {
+                closeOnExec(client);
                 fds.push_back({client, POLLIN, 0});
                 pending.emplace_back();
             }

@@ -81,17 +81,29 @@ void Application::setDelegate(ApplicationDelegate* delegate) {
 
 int Application::run() {
     installQuitSignals();
+    // The toolkit ends the process with exit() when its display connection
+    // breaks (an X logout); shutdown must still stop the driver then.
+    std::atexit([] {
+        if (sharedInstance) sharedInstance->shutDownOnce();
+    });
     QTimer::singleShot(0, [this] {
         if (delegate_ && !quitting_) delegate_->applicationDidFinishLaunching();
     });
     QApplication::exec();
+    // Left some other way (a session manager's quit): still the one quit path.
+    terminate();
     return 0;
+}
+
+void Application::shutDownOnce() {
+    if (quitting_) return;
+    quitting_ = true;
+    if (delegate_) delegate_->applicationWillTerminate();
 }
 
 void Application::terminate() {
     if (quitting_) return;
-    quitting_ = true;
-    if (delegate_) delegate_->applicationWillTerminate();
+    shutDownOnce();
     std::fflush(nullptr);
     // Like the Cocoa terminate path: the process ends here, without tearing
     // down the toolkit or waiting for anything.
@@ -104,8 +116,14 @@ void Application::postToMain(std::function<void()> block) {
 
 // SIGTERM (session and service managers), SIGINT and SIGHUP (terminals)
 // become the ordinary quit request, so shutdown stops the driver.
+// A signal the host was started with ignored (nohup, background jobs) stays
+// ignored.
 void Application::installQuitSignals() {
-    if (::pipe2(quitPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    if (::pipe(quitPipe) != 0) return;
+    for (int fd : quitPipe) {
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+        ::fcntl(fd, F_SETFL, O_NONBLOCK);
+    }
     auto* notifier = new QSocketNotifier(quitPipe[0], QSocketNotifier::Read);
     QObject::connect(notifier, &QSocketNotifier::activated, [this] {
         char buf[16];
@@ -117,7 +135,11 @@ void Application::installQuitSignals() {
     sa.sa_handler = onQuitSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
-    for (int sig : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(sig, &sa, nullptr);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        struct sigaction old {};
+        if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+        ::sigaction(sig, &sa, nullptr);
+    }
 }
 
 }  // namespace platform

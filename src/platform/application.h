@@ -39,6 +39,7 @@ class Application {
   private:
     Application(int argc, char** argv);
     void installQuitSignals();
+    void shutDownOnce();
 
     ApplicationDelegate* delegate_ = nullptr;
     bool quitting_ = false;

@@ -33,9 +33,15 @@ struct SpawnAttributes {
         sigemptyset(&none);
         posix_spawnattr_setsigdefault(&attr, &all);
         posix_spawnattr_setsigmask(&attr, &none);
-        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+        short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
+#ifdef __APPLE__
+        flags |= POSIX_SPAWN_CLOEXEC_DEFAULT;  // see onlyStandardStreams
+#endif
+        posix_spawnattr_setflags(&attr, flags);
     }
-    ~SpawnAttributes() { posix_spawnattr_destroy(&attr); }
+    ~SpawnAttributes() {
+        posix_spawnattr_destroy(&attr);
+    }
 };
 
 struct FileActions {
@@ -44,8 +50,22 @@ struct FileActions {
     ~FileActions() { posix_spawn_file_actions_destroy(&actions); }
 };
 
+// The child gets standard input, output and error and nothing else: a
+// descriptor the host inherited (a pipe someone waits on to close) must not
+// stay open for as long as the child runs. Runs after any dup2 onto 1 and 2.
+void onlyStandardStreams(FileActions& fa) {
+#if defined(__APPLE__)
+    posix_spawn_file_actions_addinherit_np(&fa.actions, STDIN_FILENO);
+    posix_spawn_file_actions_addinherit_np(&fa.actions, STDOUT_FILENO);
+    posix_spawn_file_actions_addinherit_np(&fa.actions, STDERR_FILENO);
+#elif defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 34)
+    posix_spawn_file_actions_addclosefrom_np(&fa.actions, STDERR_FILENO + 1);
+#endif
+}
+
 pid_t spawn(const std::string& path, std::vector<std::string> argv, std::vector<std::string> env,
-            const FileActions& fa) {
+            FileActions& fa) {
+    onlyStandardStreams(fa);
     SpawnAttributes sa;
     auto cArgv = cStrings(argv);
     auto cEnv = cStrings(env);

@@ -105,7 +105,9 @@ void Window::makeKeyAndOrderFront() {
 }
 
 bool Window::isVisible() const {
-    return widget_->isVisible() && QGuiApplication::platformName() != QLatin1String("offscreen");
+    // Minimised counts as off screen, as it does for a Cocoa window.
+    return widget_->isVisible() && !widget_->isMinimized() &&
+           QGuiApplication::platformName() != QLatin1String("offscreen");
 }
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -79,6 +80,27 @@ INSTANTIATE_TEST_SUITE_P(Host, NewFolders, ::testing::Values("022", "077", "0277
 
 // Also: a driver that exits 0 ends the host, which then removes the socket
 // path (created here by the driver as a plain file).
+// A descriptor the host inherited (say a pipe its launcher reads to the end)
+// must not stay open in the driver for as long as the driver runs.
+TEST_F(HostRun, DriverInheritsOnlyTheStandardStreams) {
+    scriptDriver("exec sleep 1000\n");
+    auto host = test::spawnProcess(
+        {"/bin/sh", "-c", "exec 7</dev/null; exec \"$0\" \"$@\"", app + "/bin/quorva-desktop",
+         "--home", home},
+        test::environmentWith({}, {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}), tmp.path());
+    const auto proc = [&] { return "/proc/" + std::to_string(driverPid()); };
+    ASSERT_TRUE(test::waitFor([&] {
+        std::error_code ec;
+        return driverPid() > 0 && fs::read_symlink(proc() + "/exe", ec).filename() == "sleep";
+    }));
+    std::vector<std::string> fds;
+    for (const auto& e : fs::directory_iterator(proc() + "/fd")) fds.push_back(e.path().filename());
+    std::sort(fds.begin(), fds.end());
+    EXPECT_EQ(fds, (std::vector<std::string>{"0", "1", "2"}));
+    host.kill(SIGTERM);
+    expectQuietExit(host);
+}
+
 TEST_F(HostRun, ExistingFoldersAndLogAreKeptAndDriverOutputAppended) {
     fs::create_directories(runtime());
     ::chmod(home.c_str(), 0755);
