@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <memory>
 
 #include "host/host_run.h"
 
@@ -50,6 +51,19 @@ TEST_F(HostRun, StandInDriverServesSocketAndStopsWithHost) {
 
     host.kill(SIGTERM);
     expectQuietExit(host, 3s);
+    EXPECT_TRUE(test::waitFor([&] { return log().find(": stopping") != std::string::npos; }));
+    EXPECT_FALSE(test::pathExists(entry("driver.sock")));
+}
+
+// An X logout: the display goes away under the host, and Qt ends the process
+// itself. The driver must still be stopped and the socket path removed.
+TEST_F(HostRun, LostDisplayStillStopsDriver) {
+    auto xvfb = std::make_unique<test::Xvfb>();
+    ASSERT_TRUE(xvfb->ok());
+    auto host = start({}, {}, "", xvfb->display());
+    ASSERT_TRUE(test::waitFor([&] { return isSocket(entry("driver.sock")); }));
+    xvfb.reset();
+    host.wait();
     EXPECT_TRUE(test::waitFor([&] { return log().find(": stopping") != std::string::npos; }));
     EXPECT_FALSE(test::pathExists(entry("driver.sock")));
 }
