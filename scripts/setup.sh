@@ -9,7 +9,7 @@ PACKAGES=(
     cmake g++ make pkg-config
     qt6-base-dev libx11-dev libxcb1-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb xauth x11-utils xdg-utils
+    xvfb xauth xfonts-base x11-utils xdg-utils
     fontconfig fonts-dejavu-core
 )
 
