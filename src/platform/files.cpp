@@ -146,15 +146,16 @@ std::optional<FileHandle> openForAppending(const std::string& path) {
 }
 
 bool writeFileAtomically(const std::string& path, std::string_view bytes) {
-    // A name of this process's own; O_EXCL never reuses a stranger's file.
+    // A name of this process's own, the same one each time so the folder does
+    // not fill with dead names; O_EXCL never reuses a stranger's file (one
+    // left by a crashed process of the same pid just moves us on to ".1").
     // Created with 0666 so the umask alone decides the bits, as for any file.
-    static unsigned counter = 0;
-    const std::string prefix = joinPath(
-        parentFolder(path), "." + lastComponent(path) + "." + std::to_string(::getpid()) + ".");
+    const std::string base =
+        joinPath(parentFolder(path), "." + lastComponent(path) + "." + std::to_string(::getpid()));
     std::string temp;
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < 64; ++attempt) {
-        temp = prefix + std::to_string(counter++);
+        temp = attempt == 0 ? base : base + "." + std::to_string(attempt);
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) return false;
     }
