@@ -7,22 +7,30 @@
 
 namespace platform::os {
 
-bool accessibilityTrusted() { return AXIsProcessTrusted() != 0; }
+bool accessibilityTrusted() {
+    return AXIsProcessTrusted() != 0;
+}
 
-bool screenCaptureAllowed() { return CGPreflightScreenCaptureAccess(); }
+bool screenCaptureAllowed() {
+    return CGPreflightScreenCaptureAccess();
+}
 
 void requestAccessibility() {
     NSDictionary* options = @{(__bridge NSString*)kAXTrustedCheckOptionPrompt : @YES};
     (void)AXIsProcessTrustedWithOptions((__bridge CFDictionaryRef)options);
 }
 
-void requestScreenCapture() { (void)CGRequestScreenCaptureAccess(); }
+void requestScreenCapture() {
+    (void)CGRequestScreenCaptureAccess();
+}
 
 void openUrl(const std::string& url) {
     NSURL* u = [NSURL URLWithString:[NSString stringWithUTF8String:url.c_str()]];
     if (u) (void)[[NSWorkspace sharedWorkspace] openURL:u];
 }
 
-void activateApplication() { [NSApp activateIgnoringOtherApps:YES]; }
+void activateApplication() {
+    [NSApp activateIgnoringOtherApps:YES];
+}
 
 }  // namespace platform::os
