@@ -26,7 +26,7 @@ void QuorvaDesktop::showPermissions() {
                 if (auto host = weak.lock()) host->grantScreen();
             },
     };
-    window = std::make_unique<platform::Window>(permissions::permissionsWindowSpec(inputs));
+    window = std::make_unique<platform::Window>(permissions::permissionsWindowLayout(inputs));
     window->center();
     window->makeKeyAndOrderFront();
     system_.activate();

@@ -26,6 +26,6 @@ struct WindowInputs {
 
 // The whole window as data: title, size, colours and the four views in the
 // order they are added (logo, body, Accessibility, Screen Recording).
-platform::WindowSpec permissionsWindowSpec(const WindowInputs& inputs);
+platform::WindowLayout permissionsWindowLayout(const WindowInputs& inputs);
 
 }  // namespace permissions

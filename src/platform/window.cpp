@@ -20,7 +20,7 @@ void place(QWidget* view, const Rect& r, int contentHeight) {
     view->setGeometry(r.x, contentHeight - r.y - r.height, r.width, r.height);
 }
 
-QWidget* makeView(const ImageViewSpec& s, QWidget* parent, int contentHeight) {
+QWidget* makeView(const ImageView& s, QWidget* parent, int contentHeight) {
     auto* view = new QLabel(parent);
     view->setObjectName(QString::fromStdString(s.name));
     view->setAlignment(Qt::AlignCenter);
@@ -40,7 +40,7 @@ QWidget* makeView(const ImageViewSpec& s, QWidget* parent, int contentHeight) {
     return view;
 }
 
-QWidget* makeView(const LabelSpec& s, QWidget* parent, int contentHeight) {
+QWidget* makeView(const Label& s, QWidget* parent, int contentHeight) {
     auto* label = new QLabel(QString::fromStdString(s.text), parent);
     label->setObjectName(QString::fromStdString(s.name));
     label->setTextFormat(Qt::PlainText);
@@ -61,7 +61,7 @@ QWidget* makeView(const LabelSpec& s, QWidget* parent, int contentHeight) {
     return label;
 }
 
-QWidget* makeView(const ButtonSpec& s, QWidget* parent, int contentHeight) {
+QWidget* makeView(const Button& s, QWidget* parent, int contentHeight) {
     auto* button = new QPushButton(QString::fromStdString(s.title), parent);
     button->setObjectName(QString::fromStdString(s.name));
     if (s.action)
@@ -73,19 +73,19 @@ QWidget* makeView(const ButtonSpec& s, QWidget* parent, int contentHeight) {
 
 }  // namespace
 
-Window::Window(const WindowSpec& spec) : widget_(std::make_unique<QWidget>()) {
+Window::Window(const WindowLayout& layout) : widget_(std::make_unique<QWidget>()) {
     QWidget* w = widget_.get();
     w->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                       Qt::WindowCloseButtonHint);
     w->setAttribute(Qt::WA_DeleteOnClose, false);
-    w->setFixedSize(spec.width, spec.height);
-    w->setWindowTitle(QString::fromStdString(spec.title));
+    w->setFixedSize(layout.width, layout.height);
+    w->setWindowTitle(QString::fromStdString(layout.title));
     QPalette palette = w->palette();
-    palette.setColor(QPalette::Window, toQColor(spec.background));
+    palette.setColor(QPalette::Window, toQColor(layout.background));
     w->setPalette(palette);
     w->setAutoFillBackground(true);
-    for (const ViewSpec& view : spec.views)
-        std::visit([&](const auto& s) { makeView(s, w, spec.height); }, view);
+    for (const View& view : layout.views)
+        std::visit([&](const auto& s) { makeView(s, w, layout.height); }, view);
 }
 
 Window::~Window() = default;

@@ -26,14 +26,14 @@ struct Color {
 enum class Alignment { Left, Right };
 
 // An image scaled proportionally down into its frame; no image leaves it empty.
-struct ImageViewSpec {
+struct ImageView {
     std::string name;
     Rect frame;
     std::optional<std::string> imagePath;
 };
 
 // A wrapping, non-editable text. An empty family means the system font.
-struct LabelSpec {
+struct Label {
     std::string name;
     Rect frame;
     std::string text;
@@ -44,27 +44,27 @@ struct LabelSpec {
 };
 
 // A push button with the platform's rounded look.
-struct ButtonSpec {
+struct Button {
     std::string name;
     Rect frame;
     std::string title;
     std::function<void()> action;
 };
 
-using ViewSpec = std::variant<ImageViewSpec, LabelSpec, ButtonSpec>;
+using View = std::variant<ImageView, Label, Button>;
 
 // A titled window with a close button; not resizable, not miniaturizable.
-struct WindowSpec {
+struct WindowLayout {
     int width = 0, height = 0;  // content size
     std::string title;
     Color background;
-    std::vector<ViewSpec> views;  // added to the content in this order
+    std::vector<View> views;  // added to the content in this order
 };
 
 // A window kept for the whole run: closing hides it, nothing releases it.
 class Window {
   public:
-    explicit Window(const WindowSpec& spec);
+    explicit Window(const WindowLayout& layout);
     ~Window();
     Window(const Window&) = delete;
     Window& operator=(const Window&) = delete;

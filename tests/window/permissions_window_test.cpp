@@ -152,7 +152,7 @@ TEST(PermissionsWindowFallback, PersianWindowIsCompleteWithoutItsResources) {
     h.host->showPermissions();
     test::TempDir dir;
     test::writeFile(dir / "logo.png", "not an image");
-    const platform::Window badLogo(permissions::permissionsWindowSpec(
+    const platform::Window badLogo(permissions::permissionsWindowLayout(
         {.logoPath = dir / "logo.png", .grantAX = {}, .grantScreen = {}}));
     for (const QWidget* w : {h.widget(), badLogo.widget()}) {
         EXPECT_EQ(w->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly).size(), 4);
