@@ -63,15 +63,15 @@ void onlyStandardStreams(FileActions& fa) {
 #endif
 }
 
-pid_t spawn(const std::string& path, std::vector<std::string> argv, std::vector<std::string> env,
-            FileActions& fa) {
+// `searchPath`: a bare program name is looked up on PATH (posix_spawnp).
+pid_t spawn(std::vector<std::string> argv, char* const* env, FileActions& fa,
+            bool searchPath = false) {
     onlyStandardStreams(fa);
     SpawnAttributes sa;
     auto cArgv = cStrings(argv);
-    auto cEnv = cStrings(env);
+    auto* start = searchPath ? ::posix_spawnp : ::posix_spawn;
     pid_t pid = -1;
-    if (::posix_spawn(&pid, path.c_str(), &fa.actions, &sa.attr, cArgv.data(), cEnv.data()) != 0)
-        return -1;
+    if (start(&pid, cArgv[0], &fa.actions, &sa.attr, cArgv.data(), env) != 0) return -1;
     return pid;
 }
 
@@ -103,10 +103,11 @@ bool ChildProcess::launch() {
     std::vector<std::string> env;
     env.reserve(environment_.size());
     for (const auto& [name, value] : environment_) env.push_back(name + "=" + value);
+    auto cEnv = cStrings(env);
 
     std::lock_guard lock(state_->mutex);
     if (state_->pid >= 0) return false;  // one launch per object
-    const pid_t pid = spawn(executable_, std::move(argv), std::move(env), fa);
+    const pid_t pid = spawn(std::move(argv), cEnv.data(), fa);
     if (pid < 0) return false;
     state_->pid = pid;
     state_->running = true;
@@ -137,11 +138,6 @@ bool ChildProcess::isRunning() const {
     return state_->running;
 }
 
-pid_t ChildProcess::pid() const {
-    std::lock_guard lock(state_->mutex);
-    return state_->pid;
-}
-
 void ChildProcess::terminate() {
     std::lock_guard lock(state_->mutex);
     if (state_->running) ::kill(state_->pid, SIGTERM);
@@ -153,24 +149,7 @@ void spawnDetachedQuietly(const std::vector<std::string>& argv) {
     for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO})
         posix_spawn_file_actions_addopen(&fa.actions, fd, "/dev/null",
                                          fd == STDIN_FILENO ? O_RDONLY : O_WRONLY, 0);
-    std::vector<std::string> env;
-    for (char** e = environ; e && *e; ++e) env.emplace_back(*e);
-    // posix_spawnp semantics: look the program up on PATH.
-    std::string path = argv[0];
-    if (path.find('/') == std::string::npos) {
-        const char* p = ::getenv("PATH");
-        std::string dirs = p ? p : "/usr/bin:/bin";
-        for (std::size_t start = 0; start <= dirs.size();) {
-            const auto end = std::min(dirs.find(':', start), dirs.size());
-            std::string candidate = dirs.substr(start, end - start) + "/" + argv[0];
-            if (::access(candidate.c_str(), X_OK) == 0) {
-                path = candidate;
-                break;
-            }
-            start = end + 1;
-        }
-    }
-    const pid_t pid = spawn(path, argv, std::move(env), fa);
+    const pid_t pid = spawn(argv, environ, fa, true);
     if (pid > 0) reapQuietly(pid);
 }
 

@@ -40,7 +40,6 @@ class ChildProcess {
     bool isRunning() const;
     // SIGTERM to a running child; returns at once.
     void terminate();
-    pid_t pid() const;
 
   private:
     // Shared with the waiting thread, which may outlive this object.

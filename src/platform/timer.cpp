@@ -20,8 +20,4 @@ void RepeatingTimer::invalidate() {
     timer_->stop();
 }
 
-bool RepeatingTimer::isValid() const {
-    return timer_->isActive();
-}
-
 }  // namespace platform

@@ -16,7 +16,6 @@ class RepeatingTimer {
     RepeatingTimer& operator=(const RepeatingTimer&) = delete;
 
     void invalidate();
-    bool isValid() const;
 
   private:
     std::unique_ptr<QTimer> timer_;
