@@ -1,6 +1,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <time.h>
 
 #include <chrono>
 #include <string>
@@ -13,8 +14,6 @@ class TempDir {
   public:
     TempDir();
     ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
     const std::string& path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
@@ -22,11 +21,9 @@ class TempDir {
     std::string path_;
 };
 
-// The built app folder (bin/ and Resources/).
+// The built app folder (bin/ and Resources/), and a copy of it inside
+// `parent` that a test may change (say, a script for vov-driver).
 std::string builtAppFolder();
-
-// A copy of the built app folder inside `parent`, so a test can replace
-// vov-driver with a script or take resources away. Returns its path.
 std::string copyAppFolder(const std::string& parent);
 
 void writeFile(const std::string& path, const std::string& content, mode_t mode = 0644);
@@ -34,50 +31,48 @@ std::string readFile(const std::string& path);
 mode_t modeOf(const std::string& path);  // permission bits only
 bool pathExists(const std::string& path);
 
-// Polls `condition` every few milliseconds until it holds or `timeout` passes.
+// Polls `condition` until it holds or `timeout` passes.
 template <typename F>
 bool waitFor(F condition, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
     const auto end = std::chrono::steady_clock::now() + timeout;
     while (!condition()) {
         if (std::chrono::steady_clock::now() > end) return false;
-        struct timespec ts {
-            0, 5'000'000
-        };
-        nanosleep(&ts, nullptr);
+        const timespec pause{0, 5'000'000};
+        nanosleep(&pause, nullptr);
     }
     return true;
 }
 
-// A started program with its stdout/stderr captured to files.
+// A started program with its standard output and error captured to files;
+// killed and reaped at the end if still running.
 struct Process {
     pid_t pid = -1;
     std::string outPath, errPath;
-    bool running() const;  // not yet reaped
-    // Waits up to `timeout` for the exit; returns the raw wait status or -1.
+    // The raw wait status, or -1 when it has not ended within `timeout`.
     int wait(std::chrono::milliseconds timeout = std::chrono::seconds(10));
     void kill(int sig) const;
-    ~Process();  // SIGKILLs and reaps a process still running
+    ~Process();
 };
 
-// Starts `argv` with `env` (complete), capturing its output under `outDir`.
+// Starts `argv` with the complete environment `env`; output goes to `outDir`.
 Process spawnProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                      const std::string& outDir);
 
-// The current environment as NAME=VALUE strings, less the names in `drop`,
-// plus `add`.
+// This process's environment less the names in `drop`, plus `add`.
 std::vector<std::string> environmentWith(const std::vector<std::string>& add,
                                          const std::vector<std::string>& drop = {});
 
-// An Xvfb server on a free display, stopped at the end.
+// An X server on a free display for as long as the object lives.
 class Xvfb {
   public:
-    explicit Xvfb(int width = 1024, int height = 768);
-    ~Xvfb();
-    const std::string& display() const { return display_; }  // ":N"
+    Xvfb();
+    ~Xvfb();  // SIGTERM, so the server removes its lock and socket
+    const std::string& display() const { return display_; }  // ":N", empty on failure
     bool ok() const { return !display_.empty(); }
 
   private:
-    pid_t pid_ = -1;
+    TempDir dir_;
+    Process server_;
     std::string display_;
 };
 
