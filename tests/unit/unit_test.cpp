@@ -1,0 +1,143 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "app/driver_config.h"
+#include "app/options.h"
+#include "app/quorva_desktop.h"
+#include "platform/files.h"
+#include "supervision/clients.h"
+#include "supervision/registration.h"
+#include "supervision/status_file.h"
+#include "support/test_support.h"
+
+namespace {
+
+using namespace supervision;
+
+TEST(Rules, HomeAndEnglishArguments) {
+    const std::tuple<std::vector<std::string>, std::string, bool> cases[] = {
+        {{"q", "--home", "--english"}, "/cwd/--english", true},
+        {{"q", "--home", "~/x", "--home", "/b"}, "/cwd/~/x", false},
+        {{"--HOME", "/x", "--home=/y", "-home", "--home"}, "/u/.quorva", false},
+        {{"--home", "/p0", "--English", "--english=1", "-english", "--engl"}, "/p0", false},
+        {{"--english", "q"}, "/u/.quorva", true},
+    };
+    const auto cwd = [] { return std::string("/cwd"); };
+    for (const auto& [args, home, english] : cases)
+        EXPECT_EQ(std::pair(app::homeFolder(args, cwd, "/u"), app::englishRequested(args)),
+                  std::pair(home, english));
+}
+
+TEST(Rules, DriverEnvironmentIsFilteredAndCompleted) {
+    platform::Environment inherited, expected;
+    for (const char* name : {"API_KEY_FILE", "api_key", "vov_driver_mode", "X_VOV_DRIVER_Y"})
+        inherited.emplace_back(name, "v"), expected.emplace_back(name, "v");
+    for (const char* name : {"VOV_DRIVER_SOCKET", "MY_API_KEY", "API_KEY", "VOV_DRIVER_TELEMETRY"})
+        inherited.emplace(inherited.begin() + 1, name, "1");
+    expected.insert(expected.end(), {{"VOV_DRIVER_EMBEDDED", "1"},
+                                     {"VOV_DRIVER_HOST_BUNDLE_ID", "com.quorva.desktop"},
+                                     {"VOV_DRIVER_PERMISSION_MODE", "standard"},
+                                     {"VOV_DRIVER_TELEMETRY", "0"}});
+    EXPECT_THAT(app::driverEnvironment(inherited), ::testing::UnorderedElementsAreArray(expected));
+}
+
+TEST(Rules, RegistrationNameIsASigned32BitDecimal) {
+    const char* numbers[] = {"812", "+812", "007", "-0", "-2147483648", "2147483647"};
+    const std::int32_t values[] = {812, 812, 7, 0, INT32_MIN, INT32_MAX};
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(registrationNumber(numbers[i]), values[i]) << numbers[i];
+    for (const char* name : {"abc", "812.pid", "0x1F", "2147483648", "+", "-", " 812", "812 ",
+                             "８１２", "٨١٢", "", ".DS_Store"})
+        EXPECT_EQ(registrationNumber(name), std::nullopt) << name;
+}
+
+TEST(ScanClients, OnePassKeepsOnlyLiveRegistrations) {
+    test::TempDir tmp;
+    const std::string clients = tmp / "clients", live = std::to_string(::getpid());
+    ASSERT_TRUE(platform::createDirectory(clients + "/junk", 0700));  // links back to clients
+    ASSERT_EQ(::symlink(clients.c_str(), (clients + "/junk/link").c_str()), 0);
+    test::writeFile(clients + "/" + live, "");
+    for (int i = 0; i < 6; ++i) {  // enough to follow the live entry in any listing order
+        auto dead = test::spawnProcess({"/bin/true"}, {}, tmp.path());
+        test::writeFile(clients + "/" + std::to_string(dead.pid), "");
+        ASSERT_EQ(dead.wait(), 0);
+    }
+    EXPECT_TRUE(scanClients(clients));
+    EXPECT_EQ(platform::listDirectory(clients), std::vector<std::string>{live});
+}
+
+TEST(ScanClients, ProcessThatMayNotBeSignalledCountsAsGone) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to scan as another user";
+    test::TempDir tmp;  // 'nobody' may not signal this root process
+    test::writeFile(tmp / std::to_string(::getpid()), "");
+    ASSERT_EQ(::chown(tmp.path().c_str(), 65534, 65534), 0);
+    EXPECT_EXIT(::_exit(::setgid(65534) || ::setuid(65534) || scanClients(tmp.path())),
+                ::testing::ExitedWithCode(0), "");
+    EXPECT_EQ(platform::listDirectory(tmp.path()), std::vector<std::string>{});
+}
+
+TEST(StatusFile, ExactBytesForEachProbeCombination) {
+    const std::string expected = R"(
+{"accessibility":true,"bundle_id":"com.quorva.desktop","host_pid":42,"owner":"Quorva","screen_recording":true,"status":"ready"}
+{"accessibility":true,"bundle_id":"com.quorva.desktop","host_pid":1,"owner":"Quorva","screen_recording":false,"status":"permission_required"}
+{"accessibility":false,"bundle_id":"com.quorva.desktop","host_pid":2147483647,"owner":"Quorva","screen_recording":true,"status":"permission_required"}
+{"accessibility":false,"bundle_id":"com.quorva.desktop","host_pid":7,"owner":"Quorva","screen_recording":false,"status":"permission_required"}
+)";
+    const int cases[][3] = {{1, 1, 42}, {1, 0, 1}, {0, 1, INT32_MAX}, {0, 0, 7}};
+    test::TempDir tmp;
+    const std::string path = tmp / "status.json";
+    std::string seen;
+    for (const auto& [ax, screen, pid] : cases) {
+        ASSERT_TRUE(writeStatusFile(path, makeHostStatus(ax, screen, pid)));
+        seen += "\n" + test::readFile(path);
+    }
+    EXPECT_EQ(seen + "\n", expected);
+}
+
+TEST(StatusFile, FailedWriteKeepsTheOldFileAndLeavesNoLitter) {
+    test::TempDir tmp;
+    const std::string path = tmp / "status.json";
+    ASSERT_TRUE(writeStatusFile(path, makeHostStatus(false, false, 1)));
+    const auto writeUnderSizeLimit = [&] {  // binds root too, unlike permission bits
+        const rlimit limit{16, 16};
+        ::signal(SIGXFSZ, SIG_IGN);
+        return ::setrlimit(RLIMIT_FSIZE, &limit) || writeStatusFile(path, makeHostStatus(1, 1, 2));
+    };
+    EXPECT_EXIT(::_exit(writeUnderSizeLimit()), ::testing::ExitedWithCode(0), "");
+    EXPECT_EQ(test::readFile(path), serialise(makeHostStatus(false, false, 1)));
+    EXPECT_EQ(platform::listDirectory(tmp.path()), std::vector<std::string>{"status.json"});
+}
+
+struct FakeSystem : platform::System {
+    double clock = 100;
+    int terminations = 0;
+    double now() override { return clock; }
+    bool accessibilityTrusted() override { return false; }
+    bool screenCaptureAllowed() override { return false; }
+    void requestAccessibility() override {}
+    void requestScreenCapture() override {}
+    void openUrl(const std::string&) override {}
+    void terminate() override { ++terminations; }
+    void activate() override {}
+};
+
+TEST(Tick, QuitsOnceUnattendedForMoreThanSixtySeconds) {
+    test::TempDir tmp;
+    FakeSystem system;
+    QuorvaDesktop host(system, {"q", "--home", tmp.path()});  // idle since 100
+    const std::string me = tmp / ("desktop/clients/" + std::to_string(::getpid()));
+    ASSERT_TRUE(platform::createDirectory(tmp / "desktop/clients", 0700));
+    const double clocks[] = {160, 160.001, 170, 230, 40, 101, 230.25};
+    const bool liveClient[] = {0, 0, 1, 0, 0, 0, 0};
+    const int quitsSoFar[] = {0, 1, 1, 1, 1, 1, 2};
+    for (int i = 0; i < 7; ++i) {
+        liveClient[i] ? test::writeFile(me, "") : void(platform::removeItem(me));
+        system.clock = clocks[i];
+        host.tick();
+        EXPECT_EQ(system.terminations, quitsSoFar[i]) << clocks[i];
+    }
+}
+
+}  // namespace
