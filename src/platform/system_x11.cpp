@@ -5,14 +5,24 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <cstdlib>
+
 #include "platform/child_process.h"
 #include "platform/system.h"
 
 namespace platform::os {
 namespace {
 
+// Xlib's default handler for a lost connection prints before it exits; the
+// host prints nothing. Exiting still runs the shutdown hook.
+int exitQuietlyOnLostConnection(Display*) {
+    std::exit(1);
+}
+
 // The toolkit's own X connection: none when it runs without a display.
 Display* display() {
+    static const bool quiet = (XSetIOErrorHandler(exitQuietlyOnLostConnection), true);
+    (void)quiet;
     auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
     return x11 ? x11->display() : nullptr;
 }

@@ -68,10 +68,14 @@ class Host : public ::testing::Test {
 TEST_F(Host, DriverContractAndClientRoadWithoutDisplay) {
     scriptDriver("printf '%s\\n' \"$@\" > args; env -0 > env; exec sleep 1000\n");
     auto host = start("",
-                      "exec 7</dev/null; export PATH=/bin api_key=l X_VOV_DRIVER_Y=y "
+                      "trap '' HUP; exec 7</dev/null; export PATH=/bin api_key=l X_VOV_DRIVER_Y=y "
                       "API_KEY=k SERVICE_API_KEY=s VOV_DRIVER_TELEMETRY=1");
     const auto fds = [&] { return namesIn("/proc/" + std::to_string(driverPid()) + "/fd"); };
     EXPECT_TRUE(test::waitFor([&] { return fds() == Names{"0", "1", "2"}; })) << fds().size();
+    // The host keeps an inherited ignored SIGHUP; the driver starts with every default.
+    const std::string status0 = test::readFile("/proc/" + std::to_string(driverPid()) + "/status");
+    const auto ignored = std::stoull(status0.substr(status0.find("SigIgn:") + 7), nullptr, 16);
+    EXPECT_EQ(ignored & (1ull << (SIGHUP - 1)), 0u) << status0;
     EXPECT_EQ(test::readFile(tmp / "args"), "serve\n--embedded\n--socket\n" + at("driver.sock") +
                                                 "\n--permission-mode\nstandard\n");
     Names seen, vov;
@@ -114,6 +118,7 @@ TEST_F(Host, FailedStartsEndQuietlyWithoutDriverOrStatus) {
     // A shell command on a fresh home, and the host's arguments; a removed driver stays removed.
     const std::vector<std::pair<std::string, std::string>> cases{
         {"mkdir -p \"$1/desktop/desktop.log\"", ""},
+        {"mkdir -p \"$1/desktop\" && mkfifo \"$1/desktop/desktop.log\"", ""},  // no reader
         {"mkdir -p \"$1\" && : > \"$1/desktop\"", ""},
         {"rm " + app + "/Resources/vov-driver", ""},
         {":", "--permissions --english"}};
