@@ -14,8 +14,8 @@ class QuietSystem final : public platform::System {
     bool screenCaptureAllowed() override { return false; }
     void requestAccessibility() override {}
     void requestScreenCapture() override {}
-    void openUrl(const std::string&) override {}
-    void terminate() override {}
+    void openUrl(const std::string&, const platform::Environment&) override {}
+    void terminate(int) override {}
     void activate() override {}
     double clock = 0;
 };

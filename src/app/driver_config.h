@@ -15,6 +15,10 @@ std::vector<std::string> driverArguments(const std::string& socketPath);
 // prefix or an "API_KEY" suffix, case-sensitive, on the whole name.
 bool withheldFromDriver(std::string_view name);
 
+// The inherited environment less the withheld names: what any program the
+// host starts is given (the driver, the desktop's URL opener).
+platform::Environment withoutWithheld(const platform::Environment& inherited);
+
 // The driver's complete environment: the inherited one less the withheld
 // names, then the four fixed VOV_DRIVER_ settings.
 platform::Environment driverEnvironment(const platform::Environment& inherited);

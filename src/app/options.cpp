@@ -8,12 +8,18 @@ namespace app {
 namespace {
 
 // As a file URL made from a path: relative paths hang off the working
-// folder; a trailing "/" names the same folder.
-std::string absolutePath(const std::string& path,
-                         const std::function<std::string()>& workingFolder) {
-    std::string out = (!path.empty() && path.front() == '/') ? path
-                      : path.empty()                         ? workingFolder()
-                                     : platform::joinPath(workingFolder(), path);
+// folder; a trailing "/" names the same folder. None when a relative path
+// needs a working folder that cannot be had.
+std::optional<std::string> absolutePath(const std::string& path,
+                                        const WorkingFolder& workingFolder) {
+    std::string out;
+    if (!path.empty() && path.front() == '/') {
+        out = path;
+    } else if (auto cwd = workingFolder()) {
+        out = path.empty() ? *cwd : platform::joinPath(*cwd, path);
+    } else {
+        return std::nullopt;
+    }
     while (out.size() > 1 && out.back() == '/') out.pop_back();
     return out;
 }
@@ -24,13 +30,16 @@ bool hasFlag(const std::vector<std::string>& args, std::string_view flag) {
     return std::find(args.begin(), args.end(), flag) != args.end();
 }
 
-std::string homeFolder(const std::vector<std::string>& args,
-                       const std::function<std::string()>& workingFolder,
-                       const std::string& userHome) {
+std::optional<std::string> homeFolder(const std::vector<std::string>& args,
+                                      const WorkingFolder& workingFolder,
+                                      const std::optional<std::string>& userHome) {
     const auto it = std::find(args.begin(), args.end(), "--home");
     if (it != args.end() && std::next(it) != args.end())
         return absolutePath(*std::next(it), workingFolder);
-    return platform::joinPath(absolutePath(userHome, workingFolder), ".quorva");
+    if (!userHome) return std::nullopt;
+    const auto base = absolutePath(*userHome, workingFolder);
+    if (!base) return std::nullopt;
+    return platform::joinPath(*base, ".quorva");
 }
 
 std::string runtimeFolder(const std::string& home) {

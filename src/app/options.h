@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,13 +14,16 @@ namespace app {
 
 bool hasFlag(const std::vector<std::string>& args, std::string_view flag);
 
+using WorkingFolder = std::function<std::optional<std::string>()>;
+
 // The argument after the first "--home" taken as a path (relative to the
 // working folder, no "~" expansion), or `userHome`/.quorva when there is
 // none. The working folder is asked for only when a relative path needs it:
-// the home is worked out several times a second.
-std::string homeFolder(const std::vector<std::string>& args,
-                       const std::function<std::string()>& workingFolder,
-                       const std::string& userHome);
+// the home is worked out several times a second. None when the path needs a
+// working folder or user home that cannot be had: then there is no home.
+std::optional<std::string> homeFolder(const std::vector<std::string>& args,
+                                      const WorkingFolder& workingFolder,
+                                      const std::optional<std::string>& userHome);
 
 std::string runtimeFolder(const std::string& home);
 

@@ -7,16 +7,20 @@
 QuorvaDesktop::QuorvaDesktop(platform::System& system, std::vector<std::string> arguments)
     : idleSince(system.now()), args(std::move(arguments)), system_(system) {}
 
-std::string QuorvaDesktop::home() const {
+std::optional<std::string> QuorvaDesktop::home() const {
     return app::homeFolder(args, platform::currentDirectory, platform::userHomeDirectory());
 }
 
-std::string QuorvaDesktop::runtime() const {
-    return app::runtimeFolder(home());
+std::optional<std::string> QuorvaDesktop::runtime() const {
+    const auto home = this->home();
+    if (!home) return std::nullopt;
+    return app::runtimeFolder(*home);
 }
 
-std::string QuorvaDesktop::runtimeEntry(const char* name) const {
-    return platform::joinPath(runtime(), name);
+std::optional<std::string> QuorvaDesktop::runtimeEntry(const char* name) const {
+    const auto runtime = this->runtime();
+    if (!runtime) return std::nullopt;
+    return platform::joinPath(*runtime, name);
 }
 
 bool QuorvaDesktop::english() const {

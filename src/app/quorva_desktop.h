@@ -1,11 +1,13 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/application.h"
 #include "platform/child_process.h"
+#include "platform/files.h"
 #include "platform/system.h"
 #include "platform/timer.h"
 #include "platform/window.h"
@@ -33,9 +35,11 @@ class QuorvaDesktop final : public platform::ApplicationDelegate,
     void showPermissions();
     void publishStatus(bool accessibility, bool screenRecording);
 
-    // Worked out from `args` at every use; never cached.
-    std::string home() const;
-    std::string runtime() const;
+    // Worked out from `args` at every use; never cached. None when a
+    // relative --home meets a working folder that is gone (or no user home
+    // can be found): then the host has no folder to work in.
+    std::optional<std::string> home() const;
+    std::optional<std::string> runtime() const;
     bool english() const;
     const std::string& text(const std::string& persian, const std::string& english) const;
 
@@ -47,10 +51,16 @@ class QuorvaDesktop final : public platform::ApplicationDelegate,
     const std::vector<std::string> args;
 
   private:
+    bool launchDriver(const std::string& runtime);
     void startSupervision();
-    // Any start-up failure: no message, just the quit request.
+    // Any start-up failure: no message, the quit request with status 1.
     void failStartup();
-    std::string runtimeEntry(const char* name) const;
+    // Another host holds this home: leave it to that one, touching nothing.
+    void deferToRunningHost();
+    std::optional<std::string> runtimeEntry(const char* name) const;
 
     platform::System& system_;
+    // One host per home: the lock on the runtime folder, held until the
+    // process ends. Only its holder may start a driver or change the folder.
+    platform::FileHandle runtimeLock_;
 };

@@ -10,5 +10,8 @@ void QuorvaDesktop::applicationWillTerminate() {
         worker->clearTerminationHandler();
         if (worker->isRunning()) worker->terminate();
     }
-    platform::removeItem(runtimeEntry("driver.sock"));
+    // A host that never held the home (another one does) leaves that one's
+    // socket alone.
+    if (!runtimeLock_.valid()) return;
+    if (const auto socket = runtimeEntry("driver.sock")) platform::removeItem(*socket);
 }

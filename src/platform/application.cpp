@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <memory>
 
 #include "platform/display.h"
@@ -20,9 +21,6 @@ namespace {
 Application* sharedInstance = nullptr;
 int quitPipe[2] = {-1, -1};
 
-// The host prints nothing: the toolkit's own diagnostics are dropped too.
-void dropToolkitMessages(QtMsgType, const QMessageLogContext&, const QString&) {}
-
 void onQuitSignal(int) {
     const int saved = errno;
     const char byte = 1;
@@ -31,7 +29,8 @@ void onQuitSignal(int) {
 }
 
 // Qt also reads options such as -platform or -reverse from argv; the host
-// accepts only its own three options, so Qt gets a list of our making.
+// accepts only its own three options, so Qt gets a list of our making. The
+// platform named here also outranks QT_QPA_PLATFORM.
 struct ToolkitArguments {
     int argc = 0;
     char* argv[4] = {};
@@ -40,19 +39,20 @@ struct ToolkitArguments {
 ToolkitArguments& toolkitArguments(char* program) {
     static ToolkitArguments a;
     static char platformFlag[] = "-platform";
-    static char offscreen[] = "offscreen";
     a.argv[a.argc++] = program;
-    if (!displayWanted()) {
-        a.argv[a.argc++] = platformFlag;
-        a.argv[a.argc++] = offscreen;
-    }
+    a.argv[a.argc++] = platformFlag;
+    a.argv[a.argc++] = const_cast<char*>(toolkitPlatform());
     return a;
 }
 
 }  // namespace
 
 Application::Application(int, char** argv) {
-    qInstallMessageHandler(dropToolkitMessages);
+    // The host prints nothing: the toolkit's own diagnostics are dropped too.
+    // A fatal one would abort; the host ends the quiet way instead.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString&) {
+        if (type == QtFatalMsg) endAfterFailure();
+    });
     static char fallbackName[] = "quorva-desktop";
     ToolkitArguments& a = toolkitArguments(argv && argv[0] ? argv[0] : fallbackName);
     // Lives until the process ends; the quit path ends the process directly.
@@ -82,16 +82,20 @@ void Application::setDelegate(ApplicationDelegate* delegate) {
 int Application::run() {
     installQuitSignals();
     // The toolkit ends the process with exit() when its display connection
-    // breaks (an X logout); shutdown must still stop the driver then.
+    // breaks (an X logout); shutdown must still stop the driver then, and the
+    // process ends at once, as after any shutdown.
     std::atexit([] {
-        if (sharedInstance) sharedInstance->shutDownOnce();
+        if (sharedInstance && !sharedInstance->quitting_) endAfterFailure();
     });
+    // An exception nobody caught (the host catches its own) still ends the
+    // host the quiet way, with the driver stopped.
+    std::set_terminate(endAfterFailure);
     QTimer::singleShot(0, [this] {
         if (delegate_ && !quitting_) delegate_->applicationDidFinishLaunching();
     });
     QApplication::exec();
     // Left some other way (a session manager's quit): still the one quit path.
-    terminate();
+    terminate(0);
     return 0;
 }
 
@@ -101,13 +105,18 @@ void Application::shutDownOnce() {
     if (delegate_) delegate_->applicationWillTerminate();
 }
 
-void Application::terminate() {
+void Application::endAfterFailure() {
+    if (sharedInstance) sharedInstance->shutDownOnce();
+    ::_exit(1);
+}
+
+void Application::terminate(int exitStatus) {
     if (quitting_) return;
     shutDownOnce();
     std::fflush(nullptr);
     // Like the Cocoa terminate path: the process ends here, without tearing
     // down the toolkit or waiting for anything.
-    ::_exit(0);
+    ::_exit(exitStatus);
 }
 
 void Application::postToMain(std::function<void()> block) {
@@ -129,7 +138,7 @@ void Application::installQuitSignals() {
         char buf[16];
         while (::read(quitPipe[0], buf, sizeof buf) > 0) {
         }
-        terminate();
+        terminate(0);
     });
     struct sigaction sa {};
     sa.sa_handler = onQuitSignal;

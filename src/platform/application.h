@@ -27,8 +27,9 @@ class Application {
     // events. Returns only if the loop is left some other way.
     int run();
     // The quit request: the delegate's shutdown callback runs exactly once and
-    // the process ends. A request while already quitting does nothing.
-    void terminate();
+    // the process ends with `exitStatus`. A request while already quitting
+    // does nothing.
+    void terminate(int exitStatus);
 
     // Safe from any thread: `block` runs later on the main thread.
     static void postToMain(std::function<void()> block);
@@ -40,6 +41,9 @@ class Application {
     Application(int argc, char** argv);
     void installQuitSignals();
     void shutDownOnce();
+    // Something the host cannot go on from (an uncaught exception, a fatal
+    // toolkit error): shutdown if it has not run, then exit with status 1.
+    [[noreturn]] static void endAfterFailure();
 
     ApplicationDelegate* delegate_ = nullptr;
     bool quitting_ = false;

@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -13,9 +14,12 @@
 
 namespace platform {
 
-// A child process started with posix_spawn (the NSTask of this host).
-// It learns of the end of its own child only: a thread of its own waits on
-// that one pid, so no other child of the host is ever reaped by it.
+// A child process (the NSTask of this host). It learns of the end of its own
+// child only: a thread of its own waits on that one pid, so no other child of
+// the host is ever reaped by it. Where the system allows (Linux), the child
+// also gets SIGTERM from the kernel when the host process ends by any means,
+// so a host that is killed leaves no driver behind. (The kernel sends it as
+// each host thread that held the child ends, so it may come more than once.)
 class ChildProcess {
   public:
     ChildProcess() = default;
@@ -36,6 +40,7 @@ class ChildProcess {
     void setTerminationHandler(std::function<void()> handler);
     void clearTerminationHandler() { setTerminationHandler(nullptr); }
 
+    // Call from the main thread, which lives as long as the host.
     bool launch();
     bool isRunning() const;
     // SIGTERM to a running child; returns at once.
@@ -45,8 +50,10 @@ class ChildProcess {
     // Shared with the waiting thread, which may outlive this object.
     struct State {
         std::mutex mutex;
+        std::condition_variable started;  // `pid` is known (> 0) or the launch failed (-1)
         std::function<void()> handler;
-        pid_t pid = -1;
+        bool launched = false;
+        pid_t pid = 0;
         std::atomic<bool> running{false};
     };
     static void waitForEnd(const std::shared_ptr<State>& state);
@@ -59,8 +66,9 @@ class ChildProcess {
     std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
-// Starts `argv[0]` with all three standard streams on /dev/null and reaps it
-// from a thread of its own; nothing is reported.
-void spawnDetachedQuietly(const std::vector<std::string>& argv);
+// Starts `argv[0]` (looked up on PATH) with the complete environment `env`
+// and all three standard streams on /dev/null, and reaps it from a thread of
+// its own; nothing is reported.
+void spawnDetachedQuietly(const std::vector<std::string>& argv, const Environment& env);
 
 }  // namespace platform

@@ -2,9 +2,9 @@
 
 namespace platform {
 
-// Whether the toolkit should open a real display: an X server answers, or
-// QT_QPA_PLATFORM names a platform explicitly. Otherwise the host runs on
-// Qt's offscreen platform so it still works on a machine without one.
-bool displayWanted();
+// The toolkit platform the host runs on, chosen by the host alone (neither
+// QT_QPA_PLATFORM nor a -platform argument): the X display when one answers,
+// else Qt's offscreen platform, so the host works on a machine without one.
+const char* toolkitPlatform();
 
 }  // namespace platform

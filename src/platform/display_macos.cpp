@@ -2,7 +2,7 @@
 
 namespace platform {
 // A Mac always has its window server.
-bool displayWanted() {
-    return true;
+const char* toolkitPlatform() {
+    return "cocoa";
 }
 }  // namespace platform

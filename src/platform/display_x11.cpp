@@ -1,22 +1,13 @@
-#include <xcb/xcb.h>
-
-#include <cstdlib>
-
 #include "platform/display.h"
+#include "platform/x11_probe.h"
 
 namespace platform {
 
-bool displayWanted() {
-    const char* forced = std::getenv("QT_QPA_PLATFORM");
-    if (forced && *forced) return true;
-    const char* name = std::getenv("DISPLAY");
-    if (!name || !*name) return false;
-    // Qt gives up on the whole process when its X connection cannot be made,
-    // so look first. xcb rather than Xlib: Xlib prints the server's refusal.
-    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
-    const bool ok = xcb_connection_has_error(c) == 0;
-    xcb_disconnect(c);
-    return ok;
+// Qt gives up on the whole process when its X connection cannot be made, so
+// the probe connection looks first; and should Qt's own connection still
+// fail, Qt falls back to offscreen rather than ending the host.
+const char* toolkitPlatform() {
+    return x11::connected() ? "xcb;offscreen" : "offscreen";
 }
 
 }  // namespace platform

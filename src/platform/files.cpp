@@ -2,11 +2,14 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+
+#include "platform/removal.h"
 
 namespace platform {
 namespace {
@@ -16,45 +19,16 @@ bool isDirectory(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// Folders are made 0700 to be private; the umask must not take the owner's
+// own access away. chmod needs no read access, so even a umask of 0777
+// (which leaves a new folder at 0000) is mended.
 bool makeOneDirectory(const std::string& path, mode_t mode) {
     if (::mkdir(path.c_str(), mode) == 0) {
-        // mkdir honours the umask; the folder must get `mode` exactly.
-        const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0) return false;
-        const bool ok = ::fchmod(fd, mode) == 0;
-        ::close(fd);
-        return ok;
+        struct stat st {};
+        return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+               ::chmod(path.c_str(), mode) == 0;
     }
     return isDirectory(path);
-}
-
-// Empties the folder open at `dirFd` without following any link.
-bool removeContents(int dirFd) {
-    DIR* dir = ::fdopendir(dirFd);
-    if (!dir) {
-        ::close(dirFd);
-        return false;
-    }
-    bool ok = true;
-    while (const dirent* e = ::readdir(dir)) {
-        const char* name = e->d_name;
-        if (!std::strcmp(name, ".") || !std::strcmp(name, "..")) continue;
-        struct stat st {};
-        if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            ok = ok && errno == ENOENT;
-            continue;
-        }
-        if (S_ISDIR(st.st_mode)) {
-            const int child =
-                ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (child < 0 || !removeContents(child)) ok = false;
-            if (::unlinkat(dirFd, name, AT_REMOVEDIR) != 0 && errno != ENOENT) ok = false;
-        } else if (::unlinkat(dirFd, name, 0) != 0 && errno != ENOENT) {
-            ok = false;
-        }
-    }
-    ::closedir(dir);
-    return ok;
 }
 
 std::string parentFolder(const std::string& path) {
@@ -112,20 +86,17 @@ bool createFile(const std::string& path, mode_t mode) {
     return ok;
 }
 
-bool removeItem(const std::string& path) {
-    // Most entries are files: try that first and spare a stat per entry.
-    if (::unlink(path.c_str()) == 0) return true;
-    if (errno != EISDIR && errno != EPERM) return false;
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd >= 0) removeContents(fd);
-    return ::rmdir(path.c_str()) == 0;
-}
+namespace {
 
-std::optional<std::vector<std::string>> listDirectory(const std::string& path) {
-    DIR* dir = ::opendir(path.c_str());
-    if (!dir) return std::nullopt;
+// Lists the folder open at `fd`; the descriptor stays open.
+std::optional<std::vector<std::string>> namesIn(int fd) {
+    const int listFd = ::dup(fd);
+    DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+    if (!dir) {
+        if (listFd >= 0) ::close(listFd);
+        return std::nullopt;
+    }
+    ::rewinddir(dir);  // the duplicate shares the offset of an earlier listing
     std::vector<std::string> names;
     while (const dirent* e = ::readdir(dir)) {
         if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, "..")) continue;
@@ -133,6 +104,27 @@ std::optional<std::vector<std::string>> listDirectory(const std::string& path) {
     }
     ::closedir(dir);
     return names;
+}
+
+}  // namespace
+
+std::optional<Folder> Folder::open(const std::string& path) {
+    FileHandle h(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!h.valid()) return std::nullopt;
+    return Folder(std::move(h));
+}
+
+std::optional<std::vector<std::string>> Folder::names() const {
+    return namesIn(handle_.fd());
+}
+
+bool Folder::remove(const std::string& name) const {
+    return removeEntryAt(handle_.fd(), name.c_str());
+}
+
+std::optional<std::vector<std::string>> listDirectory(const std::string& path) {
+    const FileHandle h(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return h.valid() ? namesIn(h.fd()) : std::nullopt;
 }
 
 std::optional<FileHandle> openForAppending(const std::string& path) {
@@ -145,34 +137,60 @@ std::optional<FileHandle> openForAppending(const std::string& path) {
     return h;
 }
 
-bool writeFileAtomically(const std::string& path, std::string_view bytes) {
-    // A name of this process's own, the same one each time so the folder does
-    // not fill with dead names; O_EXCL never reuses a stranger's file (one
-    // left by a crashed process of the same pid just moves us on to ".1").
-    // Created with 0666 so the umask alone decides the bits, as for any file.
-    const std::string base =
-        joinPath(parentFolder(path), "." + lastComponent(path) + "." + std::to_string(::getpid()));
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; fd < 0 && attempt < 64; ++attempt) {
-        temp = attempt == 0 ? base : base + "." + std::to_string(attempt);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) return false;
-    }
-    if (fd < 0) return false;
-    bool ok = true;
-    for (std::size_t done = 0; ok && done < bytes.size();) {
+namespace {
+
+// Opens the temporary file afresh, clearing whatever a killed writer (or
+// anyone else) left under its name: a file, a link or a folder.
+FileHandle createTemporary(const std::string& temp) {
+    constexpr int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    FileHandle h(::open(temp.c_str(), flags, 0666));
+    if (!h.valid() && errno == EEXIST && removeItem(temp))
+        h = FileHandle(::open(temp.c_str(), flags, 0666));
+    return h;
+}
+
+// Created with 0666 so the umask decides the other bits, as for any file, but
+// the owner keeps read and write access whatever the umask.
+bool ownerCanReadAndWrite(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return false;
+    return (st.st_mode & 0600) == 0600 || ::fchmod(fd, (st.st_mode & 07777) | 0600) == 0;
+}
+
+bool writeAll(int fd, std::string_view bytes) {
+    for (std::size_t done = 0; done < bytes.size();) {
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (n > 0) {
             done += static_cast<std::size_t>(n);
         } else if (n == 0 || errno != EINTR) {
-            ok = false;
+            return false;
         }
     }
-    ok = ::close(fd) == 0 && ok;
+    return true;
+}
+
+}  // namespace
+
+bool writeFileAtomically(const std::string& path, std::string_view bytes) {
+    const std::string temp = joinPath(parentFolder(path), "." + lastComponent(path) + ".tmp");
+    FileHandle h = createTemporary(temp);
+    if (!h.valid()) return false;
+    bool ok = ownerCanReadAndWrite(h.fd()) && writeAll(h.fd(), bytes);
+    ok = ::close(h.release()) == 0 && ok;
     ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
     if (!ok) ::unlink(temp.c_str());
     return ok;
+}
+
+LockOutcome lockFolder(const std::string& path, FileHandle& holder) {
+    FileHandle h(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!h.valid()) return LockOutcome::Failed;
+    while (::flock(h.fd(), LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK) return LockOutcome::HeldElsewhere;
+        if (errno != EINTR) return LockOutcome::Failed;
+    }
+    holder = std::move(h);
+    return LockOutcome::Acquired;
 }
 
 std::string joinPath(std::string_view folder, std::string_view name) {

@@ -41,7 +41,25 @@ bool createFile(const std::string& path, mode_t mode);
 
 // Removes the entry at `path`; a folder goes with all its contents. Symbolic
 // links are removed themselves, never followed, so nothing outside is touched.
+// However deep a folder goes, the removal holds only a few descriptors.
 bool removeItem(const std::string& path);
+
+// A folder opened as itself: a symbolic link at its path is refused, and the
+// listing and removals work relative to the open folder, so no link swapped
+// in later can lead them anywhere else.
+class Folder {
+  public:
+    static std::optional<Folder> open(const std::string& path);
+
+    // Direct entries, hidden ones included, "." and ".." left out.
+    std::optional<std::vector<std::string>> names() const;
+    // As removeItem, for the entry `name` of this folder.
+    bool remove(const std::string& name) const;
+
+  private:
+    explicit Folder(FileHandle handle) : handle_(std::move(handle)) {}
+    FileHandle handle_;
+};
 
 // Names of the direct entries of a folder, hidden ones included, "." and ".."
 // left out. Empty optional when the folder cannot be listed.
@@ -51,9 +69,18 @@ std::optional<std::vector<std::string>> listDirectory(const std::string& path);
 // handle at its end. Appends: every write lands at the end, whoever else writes.
 std::optional<FileHandle> openForAppending(const std::string& path);
 
-// Replaces `path` with `bytes` in one rename from a temporary file in the
-// same folder. On failure the old file is untouched and no temporary remains.
+// Replaces `path` with `bytes` in one rename from ".<name>.tmp" in the same
+// folder. The temporary name is fixed, so a writer killed half-way leaves
+// nothing the next one does not reuse; only one writer per folder may use it.
+// The file is always readable and writable by its owner. On failure the old
+// file is untouched and no temporary remains.
 bool writeFileAtomically(const std::string& path, std::string_view bytes);
+
+enum class LockOutcome { Acquired, HeldElsewhere, Failed };
+
+// An exclusive lock on the folder at `path`, held through `holder` until it is
+// closed or the process ends, however it ends. Not inherited by children.
+LockOutcome lockFolder(const std::string& path, FileHandle& holder);
 
 std::string joinPath(std::string_view folder, std::string_view name);
 

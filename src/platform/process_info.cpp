@@ -40,18 +40,19 @@ int processIdentifier() {
     return static_cast<int>(::getpid());
 }
 
-std::string currentDirectory() {
+// No fallback to $PWD: a variable must not decide where the host's files go.
+std::optional<std::string> currentDirectory() {
     char buf[PATH_MAX];
-    if (::getcwd(buf, sizeof buf)) return buf;
-    const char* pwd = std::getenv("PWD");
-    return pwd ? pwd : "/";
+    if (::getcwd(buf, sizeof buf)) return std::string(buf);
+    return std::nullopt;
 }
 
-std::string userHomeDirectory() {
+std::optional<std::string> userHomeDirectory() {
     const char* home = std::getenv("HOME");
-    if (home && home[0] == '/') return home;
-    if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) return pw->pw_dir;
-    return "/";
+    if (home && home[0] == '/') return std::string(home);
+    if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir && pw->pw_dir[0] == '/')
+        return std::string(pw->pw_dir);
+    return std::nullopt;
 }
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,9 +19,11 @@ const std::vector<std::string>& arguments();
 Environment environment();
 
 int processIdentifier();
-std::string currentDirectory();
-// $HOME when it names an absolute folder, else the password database entry.
-std::string userHomeDirectory();
+// None when the working folder has been removed (or is too deep to name).
+std::optional<std::string> currentDirectory();
+// $HOME when it names an absolute folder, else the password database entry;
+// none when neither gives one.
+std::optional<std::string> userHomeDirectory();
 
 }  // namespace platform
 

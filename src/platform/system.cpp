@@ -17,8 +17,8 @@ class RealSystem final : public System {
     bool screenCaptureAllowed() override { return os::screenCaptureAllowed(); }
     void requestAccessibility() override { os::requestAccessibility(); }
     void requestScreenCapture() override { os::requestScreenCapture(); }
-    void openUrl(const std::string& url) override { os::openUrl(url); }
-    void terminate() override { Application::shared().terminate(); }
+    void openUrl(const std::string& url, const Environment& env) override { os::openUrl(url, env); }
+    void terminate(int exitStatus) override { Application::shared().terminate(exitStatus); }
     void activate() override { os::activateApplication(); }
 };
 

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "platform/process_info.h"
+
 namespace platform {
 
 // The operating-system services whose answers the host cannot steer in a
@@ -22,11 +24,14 @@ class System {
     virtual void requestAccessibility() = 0;
     virtual void requestScreenCapture() = 0;
 
-    // Hands a URL to the desktop; the outcome is not reported.
-    virtual void openUrl(const std::string& url) = 0;
+    // Hands a URL to the desktop; the outcome is not reported. A program
+    // started for it gets `env` as its complete environment.
+    virtual void openUrl(const std::string& url, const Environment& env) = 0;
 
-    // The application's quit request (terminate: with no sender).
-    virtual void terminate() = 0;
+    // The application's quit request (terminate: with no sender). The
+    // process ends with `exitStatus`: non-zero tells whoever started the
+    // host that it failed to start.
+    virtual void terminate(int exitStatus) = 0;
     // Brings the application to the front (activateIgnoringOtherApps:).
     virtual void activate() = 0;
 };
@@ -40,7 +45,7 @@ bool accessibilityTrusted();
 bool screenCaptureAllowed();
 void requestAccessibility();
 void requestScreenCapture();
-void openUrl(const std::string& url);
+void openUrl(const std::string& url, const Environment& env);
 void activateApplication();
 }  // namespace os
 

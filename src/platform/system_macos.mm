@@ -24,7 +24,8 @@ void requestScreenCapture() {
     (void)CGRequestScreenCaptureAccess();
 }
 
-void openUrl(const std::string& url) {
+// NSWorkspace starts nothing of ours: there is no environment to hand on.
+void openUrl(const std::string& url, const Environment&) {
     NSURL* u = [NSURL URLWithString:[NSString stringWithUTF8String:url.c_str()]];
     if (u) (void)[[NSWorkspace sharedWorkspace] openURL:u];
 }

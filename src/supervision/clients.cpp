@@ -7,7 +7,11 @@
 namespace supervision {
 
 bool scanClients(const std::string& clientsFolder) {
-    const auto names = platform::listDirectory(clientsFolder);
+    // Opened as itself: a link in its place (say, to a folder of the user's
+    // own files) is no clients folder, and nothing is removed through it.
+    const auto folder = platform::Folder::open(clientsFolder);
+    if (!folder) return false;
+    const auto names = folder->names();
     if (!names) return false;
     bool live = false;
     // No early exit: every dead entry goes in this same pass.
@@ -16,7 +20,7 @@ bool scanClients(const std::string& clientsFolder) {
         if (pid && platform::canSignal(*pid)) {
             live = true;
         } else {
-            platform::removeItem(platform::joinPath(clientsFolder, name));
+            folder->remove(name);
         }
     }
     return live;

@@ -6,28 +6,38 @@
 #include "supervision/status_file.h"
 
 // One supervision step, once a second. Every path is derived afresh and every
-// failure is dropped: the step always runs to its end.
+// failure is dropped: the step always runs to its end. Without a runtime
+// folder (the working folder of a relative home is gone) only the idle rule
+// is left to run.
 void QuorvaDesktop::tick() {
-    const bool accessibility = system_.accessibilityTrusted();
-    const bool screenRecording = system_.screenCaptureAllowed();
-    publishStatus(accessibility, screenRecording);
+    bool live = false;
+    try {
+        const bool accessibility = system_.accessibilityTrusted();
+        const bool screenRecording = system_.screenCaptureAllowed();
+        publishStatus(accessibility, screenRecording);
 
-    // A client asks for the window by creating this entry; shown even when
-    // it cannot be removed.
-    if (platform::exists(runtimeEntry("show-permissions"))) {
-        platform::removeItem(runtimeEntry("show-permissions"));
-        showPermissions();
+        // A client asks for the window by creating this entry; shown even
+        // when it cannot be removed.
+        const auto trigger = runtimeEntry("show-permissions");
+        if (trigger && platform::exists(*trigger)) {
+            platform::removeItem(*trigger);
+            showPermissions();
+        }
+
+        if (const auto clients = runtimeEntry("clients")) live = supervision::scanClients(*clients);
+    } catch (...) {
+        // Out of memory: this step is lost, the next one tries again.
     }
-
-    const bool live = supervision::scanClients(runtimeEntry("clients"));
     const bool attended = live || (window && window->isVisible());
     const auto decision = supervision::decideIdle(attended, system_.now(), idleSince);
     idleSince = decision.idleSince;
-    if (decision.quit) system_.terminate();
+    if (decision.quit) system_.terminate(0);
 }
 
 void QuorvaDesktop::publishStatus(bool accessibility, bool screenRecording) {
+    const auto path = runtimeEntry("status.json");
+    if (!path) return;
     const auto status =
         supervision::makeHostStatus(accessibility, screenRecording, platform::processIdentifier());
-    supervision::writeStatusFile(runtimeEntry("status.json"), status);
+    supervision::writeStatusFile(*path, status);
 }

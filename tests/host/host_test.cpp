@@ -1,14 +1,18 @@
 // The built host end to end, from a private copy of the app folder and a home not yet made.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "support/test_support.h"
 
@@ -24,8 +28,12 @@ class Host : public ::testing::Test {
     const std::string app = test::copyAppFolder(tmp.path());
     std::string home = tmp / "new/home";
 
-    // Drivers outlive the host by design: kill whichever one this test started.
-    ~Host() override { ::kill(driverPid(), SIGKILL); }
+    // A driver may outlive its host for a moment: kill whichever ones this test started.
+    ~Host() override {
+        ::kill(driverPid(), SIGKILL);
+        for (pid_t pid : drivers()) ::kill(pid, SIGKILL);
+    }
+    std::vector<pid_t> drivers() const { return test::processesMentioning(at("driver.sock")); }
     std::string at(const std::string& name) const { return home + "/desktop/" + name; }
     bool exists(const std::string& name) const { return test::pathExists(at(name)); }
     std::string read(const std::string& name) const { return test::readFile(at(name)); }
@@ -41,7 +49,8 @@ class Host : public ::testing::Test {
     // Replaces the driver with a script that records its pid and works in `tmp`.
     void scriptDriver(const std::string& body) {
         test::writeFile(app + "/Resources/vov-driver",
-                        "#!/bin/sh\ncd '" + tmp.path() + "' && echo $$ > pid\n" + body, 0755);
+                        "#!/bin/sh\ncd '" + tmp.path() + "' && rm -f pid && echo $$ > pid\n" + body,
+                        0755);
     }
     pid_t driverPid() const {
         int pid = 1 << 30;  // no such process
@@ -50,16 +59,31 @@ class Host : public ::testing::Test {
         return pid;
     }
 
-    // Via a shell running `shell` first ("$1" is the home), with no display unless it sets one.
-    test::Process start(const std::string& args = "", const std::string& shell = ":") {
-        const std::string script = "unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM; " + shell;
-        return test::spawnProcess({"/bin/sh", "-c", script + "; exec \"$0\" --home \"$1\" " + args,
-                                   app + "/bin/quorva-desktop", home},
-                                  test::environmentWith({}), tmp.path());
+    // Via a shell running `shell` first ("$1" is the home; a $RUN it sets wraps the host), with
+    // no display unless it sets one. `args` holding a --home of its own replaces ours.
+    test::Process start(const std::string& args = "", const std::string& shell = ":",
+                        const std::vector<int>& blocked = {}) {
+        const std::string script =
+            "unset DISPLAY WAYLAND_DISPLAY XDG_SESSION_TYPE QT_QPA_PLATFORM RUN; " + shell +
+            "; exec $RUN \"$0\" " + (has(args, "--home") ? "" : "--home \"$1\" ") + args;
+        return test::spawnProcess({"/bin/sh", "-c", script, app + "/bin/quorva-desktop", home},
+                                  test::environmentWith({}), tmp.path(), blocked);
     }
-    // The host ended by itself (not by a signal or timeout) and printed nothing.
-    static void expectQuietExit(test::Process& host, std::chrono::milliseconds timeout = 5s) {
-        EXPECT_TRUE(WIFEXITED(host.wait(timeout))) << "still running or killed by a signal";
+    // A command that runs the host as `uid`, a user of its own who owns `tmp`.
+    std::string asUser(uid_t uid) const {
+        std::error_code ec;
+        for (const auto& e : fs::recursive_directory_iterator(tmp.path(), ec))
+            ::lchown(e.path().c_str(), uid, uid);
+        ::lchown(tmp.path().c_str(), uid, uid);
+        const std::string id = std::to_string(uid);
+        return "setpriv --reuid=" + id + " --regid=" + id + " --clear-groups";
+    }
+    // The host ended by itself with `status` (not by a signal or timeout) and printed nothing.
+    static void expectQuietExit(test::Process& host, std::chrono::milliseconds timeout = 5s,
+                                int status = 0) {
+        const int raw = host.wait(timeout);
+        EXPECT_TRUE(WIFEXITED(raw)) << "still running or killed by a signal: " << raw;
+        EXPECT_EQ(WEXITSTATUS(raw), status);
         EXPECT_EQ(test::readFile(host.outPath) + test::readFile(host.errPath), "");
     }
 };
@@ -73,9 +97,14 @@ TEST_F(Host, DriverContractAndClientRoadWithoutDisplay) {
     const auto fds = [&] { return namesIn("/proc/" + std::to_string(driverPid()) + "/fd"); };
     EXPECT_TRUE(test::waitFor([&] { return fds() == Names{"0", "1", "2"}; })) << fds().size();
     // The host keeps an inherited ignored SIGHUP; the driver starts with every default.
-    const std::string status0 = test::readFile("/proc/" + std::to_string(driverPid()) + "/status");
-    const auto ignored = std::stoull(status0.substr(status0.find("SigIgn:") + 7), nullptr, 16);
-    EXPECT_EQ(ignored & (1ull << (SIGHUP - 1)), 0u) << status0;
+    const auto ignoresHup = [](pid_t pid) {
+        const std::string status = test::readFile("/proc/" + std::to_string(pid) + "/status");
+        return (std::stoull(status.substr(status.find("SigIgn:") + 7), nullptr, 16) >>
+                (SIGHUP - 1)) &
+               1;
+    };
+    EXPECT_TRUE(ignoresHup(host.pid));
+    EXPECT_FALSE(ignoresHup(driverPid()));
     EXPECT_EQ(test::readFile(tmp / "args"), "serve\n--embedded\n--socket\n" + at("driver.sock") +
                                                 "\n--permission-mode\nstandard\n");
     Names seen, vov;
@@ -99,49 +128,74 @@ TEST_F(Host, DriverContractAndClientRoadWithoutDisplay) {
     expectQuietExit(host);
 }
 
-// A driver that exits 0 ends the host, which removes the socket path (a plain file here).
+// As a user of its own, who (unlike root) needs the owner's bits, on a fresh home and then an
+// existing one. An outside writer adds "c" between the driver's lines: appending keeps it.
+// The driver then exits 0, which ends the host, which removes the socket path (a file here).
 TEST_F(Host, FoldersArePrivateUnderAnyUmaskAndTheLogOnlyGrows) {
-    scriptDriver("echo a; echo b >&2; : > \"$4\"; echo c\n");
-    for (int run = 0; run < 2; ++run) {
-        auto host = start("", "umask 0277");
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to run the host as another user";
+    scriptDriver(
+        "echo a; echo b >&2; until [ -e go ]; do sleep 0.01; done; rm go; : > \"$4\"\n"
+        "echo d\n");
+    const std::string user = "RUN='" + asUser(61001) + "'";
+    for (const char* umask : {"0777", "0477"}) {
+        SCOPED_TRACE(umask);
+        const std::string before = test::pathExists(at("desktop.log")) ? log() : "";
+        auto host = start("", user + "; umask " + umask);
+        ASSERT_TRUE(
+            test::waitFor([&] { return log() == before + "a\nb\n" && exists("status.json"); }));
+        EXPECT_EQ(test::modeOf(at("status.json")) & 0600, 0600u);
+        test::writeFile(tmp / "c", "c\n");
+        ASSERT_EQ(std::system(("cat " + tmp / "c" + " >> " + at("desktop.log")).c_str()), 0);
+        test::writeFile(tmp / "go", "");
         expectQuietExit(host);
         EXPECT_FALSE(exists("driver.sock"));
+        for (const auto& folder : {tmp / "new", home, home + "/desktop", at("clients")})
+            EXPECT_EQ(test::modeOf(folder), 0700u) << folder;
+        EXPECT_EQ(test::modeOf(at("desktop.log")), 0600u);
     }
-    for (const auto& folder : {tmp / "new", home, home + "/desktop", at("clients")})
-        EXPECT_EQ(test::modeOf(folder), 0700u) << folder;
-    EXPECT_EQ(test::modeOf(at("desktop.log")), 0600u);
-    EXPECT_EQ(log(), "a\nb\nc\na\nb\nc\n");
+    EXPECT_EQ(log(), "a\nb\nc\nd\na\nb\nc\nd\n");
 }
 
+// Each ends with status 1, so that whoever started the host can tell.
 TEST_F(Host, FailedStartsEndQuietlyWithoutDriverOrStatus) {
     scriptDriver("exec sleep 1000\n");  // records its pid if it ever runs
     // A shell command on a fresh home, and the host's arguments; a removed driver stays removed.
+    const std::string elsewhere = tmp / "elsewhere";
     const std::vector<std::pair<std::string, std::string>> cases{
         {"mkdir -p \"$1/desktop/desktop.log\"", ""},
         {"mkdir -p \"$1/desktop\" && mkfifo \"$1/desktop/desktop.log\"", ""},  // no reader
         {"mkdir -p \"$1\" && : > \"$1/desktop\"", ""},
+        // The working folder is gone: no variable may stand in for it.
+        {"mkdir -p gone && cd gone && rmdir ../gone && export PWD=" + elsewhere, "--home rel"},
         {"rm " + app + "/Resources/vov-driver", ""},
         {":", "--permissions --english"}};
     for (const auto& [shell, args] : cases) {
         SCOPED_TRACE(shell);
-        auto host = start(args, "rm -rf \"$1\"; " + shell);
-        expectQuietExit(host);
+        auto host = start(args, "cd " + tmp.path() + " && rm -rf \"$1\"; " + shell);
+        expectQuietExit(host, 5s, 1);
         EXPECT_FALSE(test::pathExists(tmp / "pid")) << "driver was started";
         EXPECT_FALSE(exists("status.json"));
     }
+    EXPECT_FALSE(test::pathExists(elsewhere));
 }
 
-// This driver notes SIGTERM but keeps running: the host must not wait for it.
+// This driver notes SIGTERM but keeps running: the host must not wait for it. The last round
+// starts the host straight (a shell would unblock them) with the quit signals blocked, which
+// it must undo.
 TEST_F(Host, QuitSignalsStopDriverAndRemoveSocketPathOnly) {
     scriptDriver("trap 'echo got TERM' TERM\n: > \"$4\"\nwhile :; do sleep 0.1; done\n");
-    for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
-        SCOPED_TRACE(sigabbrev_np(sig));
-        auto host = start("", "rm -rf \"$1\"");
+    for (const int sig : {SIGTERM, SIGINT, SIGHUP, 0}) {
+        SCOPED_TRACE(sig ? sigabbrev_np(sig) : "TERM, blocked at start");
+        fs::remove_all(home);
+        auto host = sig ? start()
+                        : test::spawnProcess({app + "/bin/quorva-desktop", "--home", home},
+                                             test::environmentWith({}, {"DISPLAY"}), tmp.path(),
+                                             {SIGTERM, SIGINT, SIGHUP});
         ASSERT_TRUE(test::waitFor([&] { return exists("driver.sock") && exists("status.json"); }));
         const std::string status = read("status.json");
-        host.kill(sig);
+        host.kill(sig ? sig : SIGTERM);
         expectQuietExit(host, 3s);
-        EXPECT_TRUE(test::waitFor([&] { return log() == "got TERM\n"; }, 3s)) << log();
+        EXPECT_TRUE(test::waitFor([&] { return has(log(), "got TERM\n"); }, 3s)) << log();
         EXPECT_EQ(::kill(driverPid(), 0), 0) << "driver ended";
         EXPECT_FALSE(exists("driver.sock"));
         EXPECT_EQ(read("status.json"), status);
@@ -162,10 +216,172 @@ TEST_F(Host, UnderXServerReadyWindowOnRequestAndLostDisplayStopsDriver) {
     test::writeFile(at("show-permissions"), "");
     EXPECT_TRUE(test::waitFor([&] { return !exists("show-permissions"); }, 3s));
     EXPECT_TRUE(test::waitFor([&] { return std::system(findWindow.c_str()) == 0; }, 5s));
+    // Under Wayland, XWayland's answers reach no native window: nothing is held.
+    const std::string firstHome = home;
+    home = tmp / "wayland";
+    auto wayland = start("", "export DISPLAY=" + x->display() + " WAYLAND_DISPLAY=wayland-9");
+    EXPECT_TRUE(test::waitFor([&] { return has(read("status.json"), "\"permission_required\""); }));
+    wayland.kill(SIGTERM);
+    expectQuietExit(wayland);
+    home = firstHome;
     x.reset();
-    expectQuietExit(host);
+    expectQuietExit(host, 5s, 1);  // as Xlib ends a program whose display is gone
     EXPECT_TRUE(test::waitFor([&] { return has(log(), ": stopping\n"); }, 3s)) << log();
     EXPECT_FALSE(exists("driver.sock"));
+}
+
+// The second host defers to the first: no driver, nothing written or removed, exit 0, and its
+// --permissions becomes a request the first one answers. A killed host takes its driver along
+// and frees the home for the next.
+TEST_F(Host, OneHostPerHomeAndNoDriverOutlivesItsHost) {
+    const auto serving = [&] {
+        std::istringstream in(log());
+        int lines = 0;
+        for (std::string line; std::getline(in, line);) lines += has(line, ": serving ");
+        return lines;
+    };
+    auto first = start();
+    ASSERT_TRUE(test::waitFor([&] { return serving() == 1 && exists("status.json"); }));
+    first.kill(SIGSTOP);  // so that it cannot answer the request before we see it
+    const std::string status = read("status.json");
+    const Names entries = namesIn(home + "/desktop");
+    auto second = start("--permissions");
+    expectQuietExit(second);
+    EXPECT_EQ(namesIn(home + "/desktop"),
+              (Names{"clients", "desktop.log", "driver.sock", "show-permissions", "status.json"}));
+    EXPECT_EQ(read("status.json"), status);
+    first.kill(SIGCONT);
+    EXPECT_TRUE(test::waitFor([&] { return !exists("show-permissions"); }, 3s));
+    EXPECT_EQ(serving(), 1);
+    EXPECT_EQ(drivers().size(), 1u);
+
+    first.kill(SIGKILL);
+    first.wait();
+    EXPECT_TRUE(test::waitFor([&] { return has(log(), ": stopping\n"); }, 3s)) << log();
+    EXPECT_TRUE(test::waitFor([&] { return drivers().empty(); }, 3s));
+    auto third = start();
+    EXPECT_TRUE(test::waitFor([&] { return serving() == 2 && read("status.json") != status; }));
+    EXPECT_TRUE(has(read("status.json"), "\"host_pid\":" + std::to_string(third.pid) + ","));
+    third.kill(SIGTERM);
+    expectQuietExit(third);
+    EXPECT_FALSE(exists("driver.sock"));
+}
+
+// A link in place of "clients" leads nowhere: nothing it points to is removed. A junk tree
+// thousands of levels deep goes in full under the usual limit of 1,024 descriptors. Whatever a
+// killed writer left under the status file's temporary name is reused, never followed.
+TEST_F(Host, ClientScanAndStatusFileStayInsideTheHome) {
+    const std::string outside = tmp / "outside";
+    for (const auto& folder : {outside + "/sub", at("clients/junk"), tmp / "target"})
+        fs::create_directories(folder);
+    for (const auto& file : {outside + "/a", outside + "/sub/b", outside + "/99999999999"})
+        test::writeFile(file, "keep");
+    test::writeFile(tmp / "target/file", "keep");
+    ASSERT_EQ(::symlink((tmp / "target/file").c_str(), at(".status.json.tmp").c_str()), 0);
+    {
+        int fd = ::open(at("clients/junk").c_str(), O_RDONLY | O_DIRECTORY);
+        for (int level = 0; fd >= 0 && level < 3000; ++level) {
+            ::mkdirat(fd, "d", 0700);
+            const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY);
+            ::close(fd);
+            fd = next;
+        }
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+    }
+    auto host = start("", "RUN='prlimit --nofile=1024'");
+    EXPECT_TRUE(test::waitFor([&] { return namesIn(at("clients")).empty(); }, 5s));
+    EXPECT_EQ(namesIn(home + "/desktop"),
+              (Names{"clients", "desktop.log", "driver.sock", "status.json"}));
+    EXPECT_EQ(test::readFile(tmp / "target/file"), "keep");
+    host.kill(SIGTERM);
+    expectQuietExit(host);
+
+    fs::remove(at("clients"));
+    ASSERT_EQ(::symlink(outside.c_str(), at("clients").c_str()), 0);
+    host = start();
+    ASSERT_TRUE(test::waitFor([&] { return exists("driver.sock"); }));
+    const std::string first = read("status.json");
+    std::this_thread::sleep_for(2500ms);  // two more ticks
+    EXPECT_EQ(namesIn(outside), (Names{"99999999999", "a", "sub"}));
+    EXPECT_EQ(test::readFile(outside + "/sub/b"), "keep");
+    host.kill(SIGTERM);
+    expectQuietExit(host);
+}
+
+// However the host is started, it neither prints nor crashes, and leaves no driver behind: a
+// platform named from outside, closed standard streams that a library then writes to, a broken
+// locale, and resource limits that leave one process slot or next to no memory or descriptors.
+TEST_F(Host, HostileStartsNeitherPrintNorCrashNorOrphanTheDriver) {
+    std::vector<std::pair<std::string, std::string>> cases{
+        {"export QT_QPA_PLATFORM=linuxfb", "--permissions"},
+        {"export QT_QPA_PLATFORM=xcb", ""},
+        {"export QT_QPA_PLATFORM=wayland WAYLAND_DISPLAY=wayland-9", ""},
+        {"export QT_QPA_PLATFORM=bogus", ""},
+        {"export LC_ALL=bogus", "--permissions"}};
+    for (const int mib : {80, 90, 100, 120})
+        cases.push_back({"RUN='prlimit --as=" + std::to_string(mib << 20) + "'", ""});
+    for (const int fds : {5, 6, 8, 10})
+        cases.push_back({"RUN='prlimit --nofile=" + std::to_string(fds) + "'", ""});
+    const bool root = ::geteuid() == 0;
+    if (root) cases.push_back({"RUN='" + asUser(61002) + " prlimit --nproc=2'", ""});
+    for (const auto& [shell, args] : cases) {
+        SCOPED_TRACE(shell);
+        fs::remove_all(home);
+        auto host = start(args, shell);
+        // Started or not, it ends quietly: by itself, or when told to.
+        int raw = -1;
+        test::waitFor([&] { return exists("status.json") || (raw = host.wait(0ms)) != -1; });
+        if (raw == -1) host.kill(SIGTERM), raw = host.wait(3s);
+        EXPECT_TRUE(WIFEXITED(raw)) << raw;
+        EXPECT_EQ(test::readFile(host.outPath) + test::readFile(host.errPath), "");
+        EXPECT_TRUE(test::waitFor([&] { return drivers().empty(); }, 3s));
+        if (!has(shell, "prlimit")) {
+            EXPECT_EQ(WEXITSTATUS(raw), 0);  // these all run
+        }
+    }
+
+    // Writes to the host's standard output and error (say, a library's warning) go nowhere.
+    auto host = start("", "exec 0<&- 1>&- 2>&-");
+    ASSERT_TRUE(test::waitFor([&] { return exists("status.json"); }));
+    for (const char* fd : {"/1", "/2"})
+        std::ofstream("/proc/" + std::to_string(host.pid) + "/fd" + fd) << "hi\n";
+    EXPECT_EQ(host.wait(1500ms), -1) << "the host quit";
+    host.kill(SIGTERM);
+    expectQuietExit(host);
+}
+
+// A stopped X server must not stop the host: ticks go on (answering "not held"), a quit is
+// acted on at once, and a host started meanwhile runs offscreen.
+TEST_F(Host, StoppedXServerHoldsUpNeitherTicksNorQuit) {
+    test::Xvfb x;
+    ASSERT_TRUE(x.ok());
+    auto host = start("", "export DISPLAY=" + x.display());
+    ASSERT_TRUE(test::waitFor([&] { return has(read("status.json"), "\"status\":\"ready\""); }));
+    const auto inode = [&] {
+        struct stat st {};
+        return ::stat(at("status.json").c_str(), &st) == 0 ? st.st_ino : 0;
+    };
+    x.kill(SIGSTOP);
+    std::set<ino_t> writes;  // each rewrite is a new file renamed into place
+    const auto end = std::chrono::steady_clock::now() + 2500ms;
+    while (std::chrono::steady_clock::now() < end) {
+        writes.insert(inode());
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_GE(writes.size(), 3u) << "ticks stalled";
+    EXPECT_TRUE(has(read("status.json"), "\"status\":\"permission_required\""));
+
+    const std::string firstHome = home;
+    home = tmp / "second";
+    auto late = start("", "export DISPLAY=" + x.display());
+    EXPECT_TRUE(test::waitFor([&] { return exists("status.json"); }, 3s));
+    home = firstHome;
+    const auto quit = std::chrono::steady_clock::now();
+    for (auto* h : {&host, &late}) h->kill(SIGTERM);
+    for (auto* h : {&host, &late}) expectQuietExit(*h, 1s);
+    EXPECT_LT(std::chrono::steady_clock::now() - quit, 1s);
+    x.kill(SIGCONT);
 }
 
 // Nothing attends this host, so it ends at the first tick more than a minute after start.

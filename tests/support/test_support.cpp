@@ -78,12 +78,27 @@ void Process::kill(int sig) const {
     if (pid > 0) ::kill(pid, sig);
 }
 
-Process::~Process() {
+Process& Process::operator=(Process&& o) noexcept {
+    if (this != &o) {
+        stop();
+        pid = std::exchange(o.pid, -1);
+        outPath = std::move(o.outPath);
+        errPath = std::move(o.errPath);
+    }
+    return *this;
+}
+
+void Process::stop() {
     if (pid > 0 && ::kill(pid, SIGKILL) == 0) ::waitpid(pid, nullptr, 0);
+    pid = -1;
+}
+
+Process::~Process() {
+    stop();
 }
 
 Process spawnProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                     const std::string& outDir) {
+                     const std::string& outDir, const std::vector<int>& blocked) {
     static int serial = 0;
     Process p;
     p.outPath = outDir + "/stdout." + std::to_string(++serial);
@@ -98,9 +113,29 @@ Process spawnProcess(const std::vector<std::string>& argv, const std::vector<std
     for (const auto& e : env) cenv.push_back(const_cast<char*>(e.c_str()));
     cargv.push_back(nullptr);
     cenv.push_back(nullptr);
-    if (::posix_spawn(&p.pid, cargv[0], &fa, nullptr, cargv.data(), cenv.data()) != 0) p.pid = -1;
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t mask;
+    sigemptyset(&mask);
+    for (int sig : blocked) sigaddset(&mask, sig);
+    posix_spawnattr_setsigmask(&attr, &mask);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
+    if (::posix_spawn(&p.pid, cargv[0], &fa, &attr, cargv.data(), cenv.data()) != 0) p.pid = -1;
+    posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&fa);
     return p;
+}
+
+std::vector<pid_t> processesMentioning(const std::string& text) {
+    std::vector<pid_t> pids;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator("/proc", ec)) {
+        const std::string name = e.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        if (readFile("/proc/" + name + "/cmdline").find(text) != std::string::npos)
+            pids.push_back(std::stoi(name));
+    }
+    return pids;
 }
 
 std::vector<std::string> environmentWith(const std::vector<std::string>& add,

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace test {
@@ -48,15 +49,25 @@ bool waitFor(F condition, std::chrono::milliseconds timeout = std::chrono::secon
 struct Process {
     pid_t pid = -1;
     std::string outPath, errPath;
+    Process() = default;
+    Process(Process&& o) noexcept { *this = std::move(o); }
+    Process& operator=(Process&& o) noexcept;  // the moved-from one owns nothing
     // The raw wait status, or -1 when it has not ended within `timeout`.
     int wait(std::chrono::milliseconds timeout = std::chrono::seconds(10));
     void kill(int sig) const;
     ~Process();
+
+  private:
+    void stop();  // killed and reaped if still running
 };
 
 // Starts `argv` with the complete environment `env`; output goes to `outDir`.
+// The signals in `blocked` start blocked in it.
 Process spawnProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                     const std::string& outDir);
+                     const std::string& outDir, const std::vector<int>& blocked = {});
+
+// Pids of the processes whose command line mentions `text`.
+std::vector<pid_t> processesMentioning(const std::string& text);
 
 // This process's environment less the names in `drop`, plus `add`.
 std::vector<std::string> environmentWith(const std::vector<std::string>& add,
@@ -69,6 +80,7 @@ class Xvfb {
     ~Xvfb();  // SIGTERM, so the server removes its lock and socket
     const std::string& display() const { return display_; }  // ":N", empty on failure
     bool ok() const { return !display_.empty(); }
+    void kill(int sig) const { server_.kill(sig); }
 
   private:
     TempDir dir_;

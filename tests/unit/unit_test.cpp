@@ -18,17 +18,23 @@ namespace {
 using namespace supervision;
 
 TEST(Rules, HomeAndEnglishArguments) {
-    const std::tuple<std::vector<std::string>, std::string, bool> cases[] = {
-        {{"q", "--home", "--english"}, "/cwd/--english", true},
-        {{"q", "--home", "~/x", "--home", "/b"}, "/cwd/~/x", false},
-        {{"--HOME", "/x", "--home=/y", "-home", "--home"}, "/u/.quorva", false},
-        {{"--home", "/p0", "--English", "--english=1", "-english", "--engl"}, "/p0", false},
-        {{"--english", "q"}, "/u/.quorva", true},
+    using Home = std::optional<std::string>;
+    // The home with the working folder at /cwd, and with it removed.
+    const std::tuple<std::vector<std::string>, Home, Home, bool> cases[] = {
+        {{"q", "--home", "--english"}, "/cwd/--english", std::nullopt, true},
+        {{"q", "--home", "~/x", "--home", "/b"}, "/cwd/~/x", std::nullopt, false},
+        {{"--HOME", "/x", "--home=/y", "-home", "--home"}, "/u/.quorva", "/u/.quorva", false},
+        {{"--home", "/p0/", "--English", "--english=1", "-english", "--engl"}, "/p0", "/p0", false},
+        {{"--english", "q", "--home", ""}, "/cwd", std::nullopt, true},
     };
-    const auto cwd = [] { return std::string("/cwd"); };
-    for (const auto& [args, home, english] : cases)
+    const auto cwd = [] { return Home("/cwd"); };
+    const auto gone = [] { return Home(); };
+    for (const auto& [args, home, homeWithoutCwd, english] : cases) {
         EXPECT_EQ(std::pair(app::homeFolder(args, cwd, "/u"), app::englishRequested(args)),
                   std::pair(home, english));
+        EXPECT_EQ(app::homeFolder(args, gone, "/u"), homeWithoutCwd);
+    }
+    EXPECT_EQ(app::homeFolder({"q"}, cwd, std::nullopt), std::nullopt);  // no user home at all
 }
 
 TEST(Rules, DriverEnvironmentIsFilteredAndCompleted) {
@@ -110,6 +116,27 @@ TEST(StatusFile, FailedWriteKeepsTheOldFileAndLeavesNoLitter) {
     EXPECT_EQ(platform::listDirectory(tmp.path()), std::vector<std::string>{"status.json"});
 }
 
+// The window's buttons start the desktop's URL opener for real: it must get no secrets.
+TEST(Requests, UrlOpenerGetsNoSecrets) {
+    test::TempDir tmp;
+    test::writeFile(tmp / "xdg-open",
+                    "#!/bin/sh\n{ echo \"$1\"; env; } > out.tmp && mv out.tmp out\n", 0755);
+    const std::string path = std::getenv("PATH");
+    ::setenv("PATH", (tmp.path() + ":" + path).c_str(), 1);
+    for (const char* name : {"SERVICE_API_KEY", "VOV_DRIVER_MODE", "KEEP_ME"})
+        ::setenv(name, "x", 1);
+    ASSERT_EQ(::chdir(tmp.path().c_str()), 0);
+    QuorvaDesktop(platform::realSystem(), {"q", "--home", tmp / "home"}).grantScreen();
+    ASSERT_TRUE(test::waitFor([&] { return test::pathExists(tmp / "out"); }));
+    const std::string out = test::readFile(tmp / "out");
+    EXPECT_TRUE(out.starts_with(
+        "x-apple.systempreferences:com.apple.preference.security?Privacy_ScreenCapture\n"));
+    EXPECT_THAT(out, ::testing::HasSubstr("\nKEEP_ME=x\n"));
+    EXPECT_THAT(out, ::testing::Not(::testing::HasSubstr("SERVICE_API_KEY")));
+    EXPECT_THAT(out, ::testing::Not(::testing::HasSubstr("VOV_DRIVER_MODE")));
+    ::setenv("PATH", path.c_str(), 1);
+}
+
 struct FakeSystem : platform::System {
     double clock = 100;
     int terminations = 0;
@@ -118,8 +145,8 @@ struct FakeSystem : platform::System {
     bool screenCaptureAllowed() override { return false; }
     void requestAccessibility() override {}
     void requestScreenCapture() override {}
-    void openUrl(const std::string&) override {}
-    void terminate() override { ++terminations; }
+    void openUrl(const std::string&, const platform::Environment&) override {}
+    void terminate(int) override { ++terminations; }
     void activate() override {}
 };
 

@@ -23,8 +23,10 @@ struct Host final : platform::System {  // records its requests; finds no logo o
     bool screenCaptureAllowed() override { return calls.push_back("probe"), true; }
     void requestAccessibility() override { calls.push_back("AX?"); }
     void requestScreenCapture() override { calls.push_back("SC?"); }
-    void openUrl(const std::string& url) override { calls.push_back(url); }
-    void terminate() override { calls.push_back("terminate"); }
+    void openUrl(const std::string& url, const platform::Environment&) override {
+        calls.push_back(url);
+    }
+    void terminate(int) override { calls.push_back("terminate"); }
     void activate() override { calls.push_back("activate"); }
     test::TempDir home;
     std::vector<std::string> calls;

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// What a new child process starts with. It inherits only standard input,
+// output and error (each -1 keeps the host's own), and starts with every
+// signal at its default and none blocked, whatever the host inherited.
+struct SpawnRequest {
+    std::vector<std::string> argv;  // argv[0] is the program
+    std::vector<std::string> env;   // "NAME=value", the complete environment
+    int stdinFd = -1, stdoutFd = -1, stderrFd = -1;
+    bool searchPath = false;  // a bare program name is looked up on PATH
+    // SIGTERM reaches the child when the host process ends, however it ends.
+    // Where the system has no such thing (macOS), this does nothing.
+    bool endsWithHost = false;
+};
+
+// The new child's pid, or -1 when it could not be started (nothing runs then).
+pid_t spawnChild(const SpawnRequest& request);
+
+}  // namespace platform

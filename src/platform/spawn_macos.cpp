@@ -1,0 +1,62 @@
+// Starting children on macOS: posix_spawn. macOS has no way to have a child
+// signalled when its parent ends, so `endsWithHost` cannot be honoured here.
+#include <signal.h>
+#include <spawn.h>
+
+#include "platform/spawn.h"
+
+namespace platform {
+namespace {
+
+std::vector<char*> cStrings(const std::vector<std::string>& strings) {
+    std::vector<char*> out;
+    out.reserve(strings.size() + 1);
+    for (const auto& s : strings) out.push_back(const_cast<char*>(s.c_str()));
+    out.push_back(nullptr);
+    return out;
+}
+
+struct SpawnAttributes {
+    posix_spawnattr_t attr;
+    SpawnAttributes() {
+        posix_spawnattr_init(&attr);
+        sigset_t all, none;
+        sigfillset(&all);
+        sigemptyset(&none);
+        posix_spawnattr_setsigdefault(&attr, &all);
+        posix_spawnattr_setsigmask(&attr, &none);
+        // Nothing but the three standard streams is inherited.
+        posix_spawnattr_setflags(
+            &attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_CLOEXEC_DEFAULT);
+    }
+    ~SpawnAttributes() { posix_spawnattr_destroy(&attr); }
+};
+
+struct FileActions {
+    posix_spawn_file_actions_t actions;
+    FileActions() { posix_spawn_file_actions_init(&actions); }
+    ~FileActions() { posix_spawn_file_actions_destroy(&actions); }
+};
+
+}  // namespace
+
+pid_t spawnChild(const SpawnRequest& request) {
+    if (request.argv.empty()) return -1;
+    FileActions fa;
+    const int streams[3] = {request.stdinFd, request.stdoutFd, request.stderrFd};
+    for (int fd = 0; fd < 3; ++fd) {
+        if (streams[fd] >= 0)
+            posix_spawn_file_actions_adddup2(&fa.actions, streams[fd], fd);
+        else
+            posix_spawn_file_actions_addinherit_np(&fa.actions, fd);
+    }
+    SpawnAttributes sa;
+    const auto argv = cStrings(request.argv);
+    const auto envp = cStrings(request.env);
+    auto* start = request.searchPath ? ::posix_spawnp : ::posix_spawn;
+    pid_t pid = -1;
+    if (start(&pid, argv[0], &fa.actions, &sa.attr, argv.data(), envp.data()) != 0) return -1;
+    return pid;
+}
+
+}  // namespace platform
