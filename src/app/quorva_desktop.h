@@ -16,6 +16,9 @@
 // host's state. Its operations live where their names say:
 //   start-up and shutdown        src/app/startup.cpp, src/app/shutdown.cpp
 //   supervision start            src/app/supervision_start.cpp
+// The order of a run: applicationWillFinishLaunching (folders, lock, log,
+// driver), the toolkit starts, applicationDidFinishLaunching (window on
+// request, timer, first tick), ticks, applicationWillTerminate.
 //   tick and status file         src/supervision/
 //   permissions window, requests src/permissions/
 class QuorvaDesktop final : public platform::ApplicationDelegate,
@@ -24,7 +27,9 @@ class QuorvaDesktop final : public platform::ApplicationDelegate,
     explicit QuorvaDesktop(platform::System& system = platform::realSystem(),
                            std::vector<std::string> arguments = platform::arguments());
 
-    // Called by the application object.
+    // Called by the application object: start-up up to the driver's launch,
+    // then (once the toolkit runs) the supervision start, then shutdown.
+    void applicationWillFinishLaunching() override;
     void applicationDidFinishLaunching() override;
     void applicationWillTerminate() override;
     // The permissions window's button actions.
@@ -52,7 +57,6 @@ class QuorvaDesktop final : public platform::ApplicationDelegate,
 
   private:
     bool launchDriver(const std::string& runtime);
-    void startSupervision();
     // Any start-up failure: no message, the quit request with status 1.
     void failStartup();
     // Another host holds this home: leave it to that one, touching nothing.
@@ -63,4 +67,5 @@ class QuorvaDesktop final : public platform::ApplicationDelegate,
     // One host per home: the lock on the runtime folder, held until the
     // process ends. Only its holder may start a driver or change the folder.
     platform::FileHandle runtimeLock_;
+    bool launched_ = false;  // the driver was launched: supervision may start
 };

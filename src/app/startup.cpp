@@ -5,11 +5,9 @@
 #include "platform/process_info.h"
 #include "platform/resources.h"
 
-void QuorvaDesktop::applicationDidFinishLaunching() try {
-    // A missing or unusable font only changes the window's look.
-    if (auto font = platform::resourcePath("Vazirmatn", "ttf"))
-        platform::registerFontForProcess(*font);
-
+// Everything up to the driver's launch; none of it waits for the toolkit's
+// GUI. The supervision start follows once the toolkit runs.
+void QuorvaDesktop::applicationWillFinishLaunching() try {
     const auto runtime = this->runtime();
     if (!runtime || !platform::createDirectory(*runtime, 0700)) return failStartup();
     // Before anything in the folder is touched: two hosts on one home would
@@ -25,7 +23,7 @@ void QuorvaDesktop::applicationDidFinishLaunching() try {
     if (!platform::createDirectory(platform::joinPath(*runtime, "clients"), 0700))
         return failStartup();
     if (!launchDriver(*runtime)) return failStartup();
-    startSupervision();
+    launched_ = true;
 } catch (...) {
     // Out of memory or threads: stop whatever was started, as a quit does.
     failStartup();

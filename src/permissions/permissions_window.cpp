@@ -11,6 +11,10 @@ void QuorvaDesktop::showPermissions() {
         system_.activate();
         return;
     }
+    // Registered only now: most runs never show the window, and the font
+    // costs start-up time and memory. A missing font only changes the look.
+    if (auto font = platform::resourcePath("Vazirmatn", "ttf"))
+        platform::registerFontForProcess(*font);
     namespace t = permissions::texts;
     permissions::WindowInputs inputs{
         .english = english(),

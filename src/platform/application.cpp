@@ -6,12 +6,13 @@
 
 #include <QApplication>
 #include <QSocketNotifier>
-#include <QTimer>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "platform/display.h"
 
@@ -21,11 +22,20 @@ namespace {
 Application* sharedInstance = nullptr;
 int quitPipe[2] = {-1, -1};
 
+// Work posted before the toolkit's event loop exists waits here.
+std::mutex mainQueueMutex;
+bool toolkitStarted = false;
+std::vector<std::function<void()>> pendingForMain;
+
 void onQuitSignal(int) {
     const int saved = errno;
     const char byte = 1;
     [[maybe_unused]] ssize_t n = ::write(quitPipe[1], &byte, 1);
     errno = saved;
+}
+
+void postNow(std::function<void()> block) {
+    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(block), Qt::QueuedConnection);
 }
 
 // Qt also reads options such as -platform or -reverse from argv; the host
@@ -48,17 +58,15 @@ ToolkitArguments& toolkitArguments(char* program) {
 }  // namespace
 
 Application::Application(int, char** argv) {
+    static char fallbackName[] = "quorva-desktop";
+    program_ = argv && argv[0] ? argv[0] : fallbackName;
     // The host prints nothing: the toolkit's own diagnostics are dropped too.
     // A fatal one would abort; the host ends the quiet way instead.
     qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString&) {
         if (type == QtFatalMsg) endAfterFailure();
     });
-    static char fallbackName[] = "quorva-desktop";
-    ToolkitArguments& a = toolkitArguments(argv && argv[0] ? argv[0] : fallbackName);
-    // Lives until the process ends; the quit path ends the process directly.
-    auto* qapp = new QApplication(a.argc, a.argv);
-    qapp->setApplicationName("QuorvaDesktop");
-    qapp->setQuitOnLastWindowClosed(false);
+    // Looked for in the background while the host launches its driver.
+    lookForDisplay();
 }
 
 Application& Application::shared(int argc, char** argv) {
@@ -80,7 +88,6 @@ void Application::setDelegate(ApplicationDelegate* delegate) {
 }
 
 int Application::run() {
-    installQuitSignals();
     // The toolkit ends the process with exit() when its display connection
     // breaks (an X logout); shutdown must still stop the driver then, and the
     // process ends at once, as after any shutdown.
@@ -90,13 +97,38 @@ int Application::run() {
     // An exception nobody caught (the host catches its own) still ends the
     // host the quiet way, with the driver stopped.
     std::set_terminate(endAfterFailure);
-    QTimer::singleShot(0, [this] {
-        if (delegate_ && !quitting_) delegate_->applicationDidFinishLaunching();
-    });
+    installQuitSignals();
+    // Launching needs nothing of the toolkit's GUI, whose start (its platform,
+    // the display connection) takes longer than all of it: done first, the
+    // driver serves before a bare Qt program would reach its event loop.
+    if (delegate_) delegate_->applicationWillFinishLaunching();
+    startToolkit();
+    if (delegate_ && !quitting_) delegate_->applicationDidFinishLaunching();
     QApplication::exec();
     // Left some other way (a session manager's quit): still the one quit path.
     terminate(0);
     return 0;
+}
+
+void Application::startToolkit() {
+    ToolkitArguments& a = toolkitArguments(program_);
+    // Lives until the process ends; the quit path ends the process directly.
+    auto* qapp = new QApplication(a.argc, a.argv);
+    qapp->setApplicationName("QuorvaDesktop");
+    qapp->setQuitOnLastWindowClosed(false);
+    if (quitPipe[0] >= 0) {
+        auto* notifier = new QSocketNotifier(quitPipe[0], QSocketNotifier::Read);
+        QObject::connect(notifier, &QSocketNotifier::activated, [this] {
+            char buf[16];
+            while (::read(quitPipe[0], buf, sizeof buf) > 0) {
+            }
+            terminate(0);
+        });
+    }
+    std::lock_guard lock(mainQueueMutex);
+    toolkitStarted = true;
+    for (auto& block : pendingForMain) postNow(std::move(block));
+    pendingForMain.clear();
 }
 
 void Application::shutDownOnce() {
@@ -120,26 +152,23 @@ void Application::terminate(int exitStatus) {
 }
 
 void Application::postToMain(std::function<void()> block) {
-    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(block), Qt::QueuedConnection);
+    std::lock_guard lock(mainQueueMutex);
+    if (toolkitStarted)
+        postNow(std::move(block));
+    else
+        pendingForMain.push_back(std::move(block));
 }
 
 // SIGTERM (session and service managers), SIGINT and SIGHUP (terminals)
-// become the ordinary quit request, so shutdown stops the driver.
-// A signal the host was started with ignored (nohup, background jobs) stays
-// ignored.
+// become the ordinary quit request, so shutdown stops the driver. Caught
+// from the start; acted on once the event loop runs. A signal the host was
+// started with ignored (nohup, background jobs) stays ignored.
 void Application::installQuitSignals() {
     if (::pipe(quitPipe) != 0) return;
     for (int fd : quitPipe) {
         ::fcntl(fd, F_SETFD, FD_CLOEXEC);
         ::fcntl(fd, F_SETFL, O_NONBLOCK);
     }
-    auto* notifier = new QSocketNotifier(quitPipe[0], QSocketNotifier::Read);
-    QObject::connect(notifier, &QSocketNotifier::activated, [this] {
-        char buf[16];
-        while (::read(quitPipe[0], buf, sizeof buf) > 0) {
-        }
-        terminate(0);
-    });
     struct sigaction sa {};
     sa.sa_handler = onQuitSignal;
     sigemptyset(&sa.sa_mask);

@@ -8,6 +8,9 @@ namespace platform {
 class ApplicationDelegate {
   public:
     virtual ~ApplicationDelegate() = default;
+    // Before the toolkit's GUI starts: only work that needs none of it.
+    virtual void applicationWillFinishLaunching() = 0;
+    // Once the toolkit runs: windows and timers can be made.
     virtual void applicationDidFinishLaunching() = 0;
     virtual void applicationWillTerminate() = 0;
 };
@@ -23,15 +26,17 @@ class Application {
     void setActivationPolicyAccessory();
     // Not owned: the caller keeps the delegate alive for the whole run.
     void setDelegate(ApplicationDelegate* delegate);
-    // Calls the delegate's start-up callback once the loop runs, then serves
-    // events. Returns only if the loop is left some other way.
+    // Calls the delegate's launch callbacks, before and after the toolkit
+    // starts, then serves events. Returns only if the loop is left some other
+    // way.
     int run();
     // The quit request: the delegate's shutdown callback runs exactly once and
     // the process ends with `exitStatus`. A request while already quitting
     // does nothing.
     void terminate(int exitStatus);
 
-    // Safe from any thread: `block` runs later on the main thread.
+    // Safe from any thread: `block` runs later on the main thread, once the
+    // event loop runs.
     static void postToMain(std::function<void()> block);
 
     Application(const Application&) = delete;
@@ -40,11 +45,13 @@ class Application {
   private:
     Application(int argc, char** argv);
     void installQuitSignals();
+    void startToolkit();
     void shutDownOnce();
     // Something the host cannot go on from (an uncaught exception, a fatal
     // toolkit error): shutdown if it has not run, then exit with status 1.
     [[noreturn]] static void endAfterFailure();
 
+    char* program_ = nullptr;
     ApplicationDelegate* delegate_ = nullptr;
     bool quitting_ = false;
 };

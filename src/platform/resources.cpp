@@ -2,8 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QFontDatabase>
 
 #include "platform/files.h"
@@ -11,10 +9,15 @@
 namespace platform {
 
 std::string resourceFolder() {
-    // applicationDirPath resolves /proc/self/exe, so links and the working
-    // folder play no part and the app folder can be moved anywhere.
-    const QString bin = QCoreApplication::applicationDirPath();
-    return QDir::cleanPath(bin + "/../Resources").toStdString();
+    // The real executable's folder: links and the working folder play no
+    // part, so the app folder can be moved anywhere. Needs no toolkit: the
+    // driver is launched before the toolkit starts.
+    const std::string exe = executablePath();
+    const auto slash = exe.find_last_of('/');
+    if (slash == std::string::npos) return {};
+    const std::string bin = exe.substr(0, slash);
+    const auto up = bin.find_last_of('/');
+    return joinPath(up == std::string::npos ? "." : bin.substr(0, up), "Resources");
 }
 
 std::optional<std::string> resourcePath(const std::string& name, const std::string& extension) {

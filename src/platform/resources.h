@@ -5,6 +5,9 @@
 
 namespace platform {
 
+// The running program's real path (links resolved); empty if unknown.
+std::string executablePath();
+
 // The app folder's resource folder: <folder of the real executable>/../Resources.
 std::string resourceFolder();
 

@@ -1,6 +1,5 @@
 #include "platform/x11_probe.h"
 
-#include <poll.h>
 #include <xcb/xcb.h>
 #include <xcb/xcbext.h>
 
@@ -16,88 +15,111 @@
 namespace platform::x11 {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 // Long enough for a loaded desktop, short enough that a stopped server holds
-// up no tick by much.
+// up the start by little.
 constexpr auto kDeadline = std::chrono::milliseconds(300);
 
 struct Connection {
     xcb_connection_t* c = nullptr;
     xcb_window_t root = 0;
     bool xtest = false;
-    std::optional<unsigned> pendingImage;  // a read still waiting for its answer
+    bool rootReadable = false;             // the last answer
+    std::optional<unsigned> pendingImage;  // a read not yet answered
 };
 
-// The handshake happens on a thread of its own: a stopped server accepts the
-// socket but never answers, and xcb_connect has no deadline of its own.
-struct Handshake {
+xcb_get_image_cookie_t askForRootPixel(const Connection& x) {
+    return xcb_get_image(x.c, XCB_IMAGE_FORMAT_Z_PIXMAP, x.root, 0, 0, 1, 1, ~0u);
+}
+
+// The whole first exchange, waited for: a stopped server accepts the socket
+// but never answers, and xcb has no deadline of its own, hence the thread.
+Connection handshake() {
+    Connection x;
+    x.c = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(x.c)) return x;
+    x.root = xcb_setup_roots_iterator(xcb_get_setup(x.c)).data->root;
+    const auto xtest = xcb_query_extension(x.c, 5, "XTEST");
+    const auto image = askForRootPixel(x);
+    if (auto* reply = xcb_query_extension_reply(x.c, xtest, nullptr)) {
+        x.xtest = reply->present != 0;
+        std::free(reply);
+    }
+    if (auto* reply = xcb_get_image_reply(x.c, image, nullptr)) {
+        x.rootReadable = true;
+        std::free(reply);
+    }
+    return x;
+}
+
+struct Background {
     std::mutex mutex;
     std::condition_variable done;
-    bool finished = false, abandoned = false;
+    bool started = false, finished = false, abandoned = false;
     Connection result;
 };
 
-void shake(const std::shared_ptr<Handshake>& h) {
-    Connection out;
-    out.c = xcb_connect(nullptr, nullptr);
-    if (xcb_connection_has_error(out.c) == 0) {
-        out.root = xcb_setup_roots_iterator(xcb_get_setup(out.c)).data->root;
-        auto cookie = xcb_query_extension(out.c, 5, "XTEST");
-        if (auto* reply = xcb_query_extension_reply(out.c, cookie, nullptr)) {
-            out.xtest = reply->present != 0;
-            std::free(reply);
-        }
-    }
-    std::lock_guard lock(h->mutex);
-    if (h->abandoned || xcb_connection_has_error(out.c) != 0) {
-        xcb_disconnect(out.c);
-        out.c = nullptr;
-    }
-    h->result = out;
-    h->finished = true;
-    h->done.notify_all();
+Background& background() {
+    static auto* b = new Background;  // shared with a thread that may outlive the wait
+    return *b;
 }
 
-Connection connect() {
-    const char* display = std::getenv("DISPLAY");
-    if (!display || !*display) return {};
-    auto h = std::make_shared<Handshake>();
-    try {
-        std::thread([h] { shake(h); }).detach();
-    } catch (const std::system_error&) {
+Connection awaitConnection() {
+    connectInBackground();  // if nobody started it earlier
+    Background& b = background();
+    std::unique_lock lock(b.mutex);
+    if (!b.started) return {};
+    if (!b.done.wait_for(lock, kDeadline, [&] { return b.finished; })) {
+        b.abandoned = true;  // the thread closes it if it ever gets through
         return {};
     }
-    std::unique_lock lock(h->mutex);
-    if (!h->done.wait_for(lock, kDeadline, [&] { return h->finished; })) {
-        h->abandoned = true;
+    if (xcb_connection_has_error(b.result.c)) {
+        xcb_disconnect(b.result.c);
         return {};
     }
-    return h->result;
+    return b.result;
 }
 
 Connection& connection() {
-    static Connection c = connect();
-    return c;
+    static Connection x = awaitConnection();
+    return x;
 }
 
-// Waits for the server to answer request `seq` (with a reply or an error)
-// until `deadline`. The reply, if any, is handed over; events nobody asked
-// for are dropped on the way. False when it has not answered in time.
-bool awaitAnswer(xcb_connection_t* c, unsigned seq, Clock::time_point deadline, void** reply) {
-    for (;;) {
-        xcb_generic_error_t* error = nullptr;
-        const bool answered = xcb_poll_for_reply(c, seq, reply, &error) != 0;
-        while (xcb_generic_event_t* e = xcb_poll_for_queued_event(c)) std::free(e);
-        std::free(error);
-        if (answered || xcb_connection_has_error(c)) return true;
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) return false;
-        pollfd p{xcb_get_file_descriptor(c), POLLIN, 0};
-        ::poll(&p, 1, static_cast<int>(left.count()));
-    }
+// Whether the server has answered request `seq` (with a reply or an error),
+// without waiting; the reply, if any, is handed over. Events nobody asked
+// for are dropped on the way.
+bool answered(xcb_connection_t* c, unsigned seq, void** reply) {
+    xcb_generic_error_t* error = nullptr;
+    const bool done = xcb_poll_for_reply(c, seq, reply, &error) != 0;
+    while (xcb_generic_event_t* e = xcb_poll_for_queued_event(c)) std::free(e);
+    std::free(error);
+    return done || xcb_connection_has_error(c);
 }
 
 }  // namespace
+
+void connectInBackground() {
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) return;
+    Background& b = background();
+    std::lock_guard lock(b.mutex);
+    if (b.started) return;
+    try {
+        std::thread([&b] {
+            Connection x = handshake();
+            std::lock_guard lock(b.mutex);
+            if (b.abandoned) {
+                xcb_disconnect(x.c);
+                return;
+            }
+            b.result = x;
+            b.finished = true;
+            b.done.notify_all();
+        }).detach();
+        b.started = true;
+    } catch (const std::system_error&) {
+        // No thread to spare: then no display either.
+    }
+}
 
 bool connected() {
     return connection().c != nullptr;
@@ -110,23 +132,16 @@ bool offersXTest() {
 bool canReadRootWindow() {
     Connection& x = connection();
     if (!x.c || xcb_connection_has_error(x.c)) return false;
-    void* reply = nullptr;
-    if (x.pendingImage) {  // answered since? Only then is it asked again.
-        if (!awaitAnswer(x.c, *x.pendingImage, Clock::now(), &reply)) return false;
+    if (x.pendingImage) {
+        void* reply = nullptr;
+        if (!answered(x.c, *x.pendingImage, &reply)) return false;
+        x.rootReadable = reply != nullptr;
         std::free(reply);
-        reply = nullptr;
         x.pendingImage.reset();
     }
-    const unsigned seq =
-        xcb_get_image(x.c, XCB_IMAGE_FORMAT_Z_PIXMAP, x.root, 0, 0, 1, 1, ~0u).sequence;
+    x.pendingImage = askForRootPixel(x).sequence;
     xcb_flush(x.c);
-    if (!awaitAnswer(x.c, seq, Clock::now() + kDeadline, &reply)) {
-        x.pendingImage = seq;
-        return false;
-    }
-    const bool readable = reply != nullptr;
-    std::free(reply);
-    return readable;
+    return x.rootReadable;
 }
 
 }  // namespace platform::x11
