@@ -1,13 +1,24 @@
-// Whole-host figures, measured on the built app folder with the stand-in
-// driver: time from starting the host to the driver serving, time from the
-// driver's death to the host's exit, resident memory when idle (also before
-// and after the window is first shown), and with --cpu the CPU an idle host
-// with one live client uses over 60 seconds. Prints figures; asserts nothing.
+// Whole-host figures, each beside its yardstick measured in the same run,
+// interleaved so that both see the same machine:
+//   start: exec -> the driver serving (the first successful connect() on
+//     driver.sock, seen through inotify), against a bare QApplication's exec ->
+//     its first event-loop turn, and the floor: posix_spawn of the driver alone;
+//   an X server with -noreset (as a desktop session), and one with no other
+//     client (it resets whenever its last client leaves), the latter counting
+//     aborted or socketless starts;
+//   idle: resident memory against the bare QApplication's; with --cpu, CPU
+//     (from schedstat, in nanoseconds) and wake-ups (context switches) of the
+//     host and of the X server, with one live client registered.
+// Prints figures; asserts nothing. A failed start is printed, never skipped.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/inotify.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,7 +28,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,27 +39,45 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-const std::string kHost = std::string(QUORVA_BENCH_APP_DIR) + "/bin/quorva-desktop";
+const std::string kApp = QUORVA_BENCH_APP_DIR;
+const std::string kHost = kApp + "/bin/quorva-desktop";
+const std::string kDriver = kApp + "/Resources/vov-driver";
+const std::string kBare = QUORVA_BENCH_BARE_QT;
 
 double ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
 }
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
+struct Figures {
+    std::vector<double> values;
+    int failures = 0;
+    double median() const {
+        auto v = values;
+        std::sort(v.begin(), v.end());
+        return v.empty() ? 0 : v[v.size() / 2];
+    }
+    std::string describe() const {
+        if (values.empty()) return "no successful run";
+        char buf[128];
+        std::snprintf(buf, sizeof buf, "%6.2f ms (%.2f-%.2f, n=%zu)", median(),
+                      *std::min_element(values.begin(), values.end()),
+                      *std::max_element(values.begin(), values.end()), values.size());
+        return buf;
+    }
+};
 
 std::vector<std::string> environmentFor(const std::string& display) {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e)
-        if (std::strncmp(*e, "DISPLAY=", 8) && std::strncmp(*e, "QT_QPA_PLATFORM=", 16))
+        if (std::strncmp(*e, "DISPLAY=", 8) && std::strncmp(*e, "WAYLAND_DISPLAY=", 16))
             env.emplace_back(*e);
     if (!display.empty()) env.push_back("DISPLAY=" + display);
     return env;
 }
 
-pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+// Output to /dev/null; `readyFd`, if given, becomes the child's descriptor 3.
+pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+            int readyFd = -1) {
     std::vector<char*> a, e;
     for (const auto& s : argv) a.push_back(const_cast<char*>(s.c_str()));
     for (const auto& s : env) e.push_back(const_cast<char*>(s.c_str()));
@@ -58,31 +87,168 @@ pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+    if (readyFd >= 0) posix_spawn_file_actions_adddup2(&fa, readyFd, 3);
     pid_t pid = -1;
     if (posix_spawn(&pid, argv[0].c_str(), &fa, nullptr, a.data(), e.data()) != 0) pid = -1;
     posix_spawn_file_actions_destroy(&fa);
     return pid;
 }
 
-bool exists(const std::string& p) {
-    struct stat st {};
-    return ::lstat(p.c_str(), &st) == 0;
+// The raw wait status, or -1 if still running after `timeoutMs`.
+int reap(pid_t pid, int timeoutMs = 5000) {
+    const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (Clock::now() > end) return -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return status;
 }
 
-template <typename F>
-bool pollUntil(F f, double timeoutMs = 10000) {
-    const auto end = Clock::now() + std::chrono::microseconds(static_cast<long>(timeoutMs * 1000));
-    while (!f()) {
-        if (Clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
+void stop(pid_t pid, int& failures, const char* what) {
+    ::kill(pid, SIGTERM);
+    int status = reap(pid);
+    if (status == -1) ::kill(pid, SIGKILL), status = reap(pid);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        ++failures;
+        if (WIFSIGNALED(status))
+            std::printf("    %s: ended by signal %d (%s)\n", what, WTERMSIG(status),
+                        sigabbrev_np(WTERMSIG(status)));
+        else
+            std::printf("    %s: exit status %d\n", what, WEXITSTATUS(status));
+    }
+}
+
+bool connects(const std::string& path) {
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// Waits for `name` to be made in the watched folder, then for it to accept a
+// connection (binding comes a moment before listening).
+bool serving(int inotifyFd, const std::string& path, int timeoutMs = 5000) {
+    const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!connects(path)) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+        if (left.count() <= 0) return false;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0) {
+            std::this_thread::yield();
+            continue;
+        }
+        pollfd p{inotifyFd, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(left.count()) + 1) > 0) {
+            char buf[4096];
+            [[maybe_unused]] ssize_t n = ::read(inotifyFd, buf, sizeof buf);
+        }
     }
     return true;
 }
 
-// Orphaned drivers come back to us (we are a subreaper): reap them all.
-void reapOrphans() {
-    while (::waitpid(-1, nullptr, WNOHANG) > 0) {
+struct Home {
+    std::string home, runtime, socket;
+    int inotifyFd = -1;
+    Home() {
+        char tmpl[] = "/tmp/quorva-hostbench-XXXXXX";
+        home = ::mkdtemp(tmpl);
+        runtime = home + "/desktop";
+        socket = runtime + "/driver.sock";
+        // An existing runtime folder, as on every start but a user's first.
+        ::mkdir(runtime.c_str(), 0700);
+        inotifyFd = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+        ::inotify_add_watch(inotifyFd, runtime.c_str(), IN_CREATE);
     }
+    ~Home() {
+        ::close(inotifyFd);
+        std::error_code ec;
+        fs::remove_all(home, ec);
+    }
+};
+
+// exec -> the host's driver serving; the host is then quit.
+void timeHost(const std::string& display, Figures& f) {
+    Home h;
+    const auto t0 = Clock::now();
+    const pid_t host = spawn({kHost, "--home", h.home}, environmentFor(display));
+    if (serving(h.inotifyFd, h.socket))
+        f.values.push_back(ms(Clock::now() - t0));
+    else
+        ++f.failures, std::printf("    host: the driver never served\n");
+    stop(host, f.failures, "host");
+}
+
+// exec -> the driver alone serving: what no host can beat.
+void timeFloor(Figures& f) {
+    Home h;
+    const auto t0 = Clock::now();
+    const pid_t driver = spawn(
+        {kDriver, "serve", "--embedded", "--socket", h.socket, "--permission-mode", "standard"},
+        environmentFor(""));
+    if (serving(h.inotifyFd, h.socket))
+        f.values.push_back(ms(Clock::now() - t0));
+    else
+        ++f.failures;
+    stop(driver, f.failures, "driver");
+}
+
+std::vector<std::string> bareArguments(const std::string& display, bool idle) {
+    std::vector<std::string> argv{kBare};
+    if (idle) argv.push_back("idle");
+    if (display.empty()) argv.insert(argv.end(), {"-platform", "offscreen"});
+    return argv;
+}
+
+// exec -> a bare QApplication's first event-loop turn.
+void timeBare(const std::string& display, Figures& f) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return;
+    const auto t0 = Clock::now();
+    const pid_t bare = spawn(bareArguments(display, false), environmentFor(display), fds[1]);
+    ::close(fds[1]);
+    pollfd p{fds[0], POLLIN, 0};
+    char c;
+    if (::poll(&p, 1, 5000) == 1 && ::read(fds[0], &c, 1) == 1)
+        f.values.push_back(ms(Clock::now() - t0));
+    else
+        ++f.failures, std::printf("    bare QApplication: no event-loop turn\n");
+    ::close(fds[0]);
+    const int status = reap(bare);
+    if (status == -1) ::kill(bare, SIGKILL), reap(bare);
+    if (status != -1 && !(WIFEXITED(status) && WEXITSTATUS(status) == 0)) ++f.failures;
+}
+
+void printStart(const char* label, const Figures& host, const Figures& bare, const Figures* floor) {
+    std::printf("%s\n", label);
+    std::printf("  host, exec -> driver serving:           %s  failures %d\n",
+                host.describe().c_str(), host.failures);
+    std::printf("  bare QApplication, exec -> first turn:  %s  failures %d\n",
+                bare.describe().c_str(), bare.failures);
+    if (floor)
+        std::printf("  floor, spawn -> driver serving:         %s\n", floor->describe().c_str());
+    if (!host.values.empty() && !bare.values.empty())
+        std::printf(
+            "  host / bare QApplication: %.2fx%s\n", host.median() / bare.median(),
+            floor && !floor->values.empty()
+                ? ("; host / floor: " + std::to_string(host.median() / floor->median())).c_str()
+                : "");
+}
+
+// The three, in turn and in rotating order, `n` times.
+void startSideBySide(const char* label, const std::string& display, int n, bool withFloor) {
+    Figures host, bare, floor;
+    const std::vector<std::function<void()>> kinds{[&] { timeHost(display, host); },
+                                                   [&] { timeBare(display, bare); },
+                                                   [&] {
+                                                       if (withFloor) timeFloor(floor);
+                                                   }};
+    for (int i = 0; i < n; ++i)
+        for (std::size_t k = 0; k < kinds.size(); ++k) kinds[(i + k) % kinds.size()]();
+    printStart(label, host, bare, withFloor ? &floor : nullptr);
 }
 
 long statusField(pid_t pid, const char* field) {
@@ -93,150 +259,185 @@ long statusField(pid_t pid, const char* field) {
     return -1;
 }
 
-double cpuSeconds(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string all((std::istreambuf_iterator<char>(in)), {});
-    std::istringstream rest(all.substr(all.rfind(')') + 2));
-    std::string f;
-    long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && rest >> f; ++i) {
-        if (i == 14) utime = std::stol(f);
-        if (i == 15) stime = std::stol(f);
-    }
-    return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
-
-pid_t driverPid(const std::string& runtime) {
-    std::ifstream in(runtime + "/desktop.log");
-    std::string line, last;
-    while (std::getline(in, line))
-        if (line.find("serving") != std::string::npos) last = line;
-    const auto at = last.find(") ");
-    return at == std::string::npos ? -1 : std::atoi(last.c_str() + at + 2);
-}
-
-struct Run {
-    pid_t host = -1;
-    std::string home, runtime;
+// Over all threads: nanoseconds on a CPU, and voluntary and involuntary
+// context switches (each voluntary one is a wake-up from a sleep).
+struct Usage {
+    double cpuNs = 0, voluntary = 0, involuntary = 0;
 };
 
-Run startHost(const std::string& display, std::vector<std::string> extra = {}) {
-    Run r;
-    char tmpl[] = "/tmp/quorva-hostbench-XXXXXX";
-    r.home = ::mkdtemp(tmpl);
-    r.runtime = r.home + "/desktop";
-    std::vector<std::string> argv{kHost, "--home", r.home};
-    argv.insert(argv.end(), extra.begin(), extra.end());
-    r.host = spawn(argv, environmentFor(display));
-    return r;
-}
-
-void stopHost(Run& r) {
-    ::kill(r.host, SIGTERM);
-    ::waitpid(r.host, nullptr, 0);
-    pollUntil([] { return ::waitpid(-1, nullptr, WNOHANG) < 0; }, 3000);
-    fs::remove_all(r.home);
-}
-
-void startupAndMemory(const std::string& display, const char* label) {
-    std::vector<double> startups, exits;
-    long rss = 0;
-    for (int i = 0; i < 20; ++i) {
-        const auto t0 = Clock::now();
-        Run r = startHost(display);
-        const std::string sock = r.runtime + "/driver.sock";
-        if (!pollUntil([&] { return exists(sock); })) {
-            std::printf("%s: driver never served\n", label);
-            stopHost(r);
-            return;
+Usage usageOf(pid_t pid) {
+    Usage u;
+    std::error_code ec;
+    for (const auto& t : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+        std::ifstream sched(t.path() / "schedstat");
+        double ns = 0;
+        sched >> ns;
+        u.cpuNs += ns;
+        std::ifstream status(t.path() / "status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0) u.voluntary += std::atof(&line[24]);
+            if (line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
+                u.involuntary += std::atof(&line[27]);
         }
-        startups.push_back(ms(Clock::now() - t0));
-        if (i == 0) {
-            std::this_thread::sleep_for(std::chrono::seconds(2));
-            rss = statusField(r.host, "VmRSS:");
-        }
-        // The driver's death to the host's exit.
-        pollUntil([&] { return driverPid(r.runtime) > 0; });
-        const pid_t driver = driverPid(r.runtime);
-        const auto k0 = Clock::now();
-        ::kill(driver, SIGKILL);
-        ::waitpid(r.host, nullptr, 0);
-        exits.push_back(ms(Clock::now() - k0));
-        reapOrphans();
-        fs::remove_all(r.home);
     }
-    std::printf("%-22s start -> driver serving: median %.1f ms (min %.1f, max %.1f, n=20)\n", label,
-                median(startups), *std::min_element(startups.begin(), startups.end()),
-                *std::max_element(startups.begin(), startups.end()));
-    std::printf("%-22s driver killed -> host exited: median %.2f ms (max %.2f, n=20)\n", label,
-                median(exits), *std::max_element(exits.begin(), exits.end()));
-    std::printf("%-22s idle resident memory: %ld KiB\n", label, rss);
+    return u;
+}
+
+// A host with one live client (this process), or a bare QApplication.
+pid_t startIdle(bool bareQt, const std::string& display, Home& h) {
+    if (bareQt) {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0) return -1;
+        const pid_t pid = spawn(bareArguments(display, true), environmentFor(display), fds[1]);
+        ::close(fds[1]);
+        char c;
+        pollfd p{fds[0], POLLIN, 0};
+        if (::poll(&p, 1, 5000) == 1) [[maybe_unused]]
+            ssize_t n = ::read(fds[0], &c, 1);
+        ::close(fds[0]);
+        return pid;
+    }
+    const pid_t pid = spawn({kHost, "--home", h.home}, environmentFor(display));
+    serving(h.inotifyFd, h.socket);
+    std::ofstream(h.runtime + "/clients/" + std::to_string(::getpid())).flush();
+    return pid;
+}
+
+void idleMemory(const char* label, const std::string& display) {
+    Home hh, bh;
+    const pid_t host = startIdle(false, display, hh), bare = startIdle(true, display, bh);
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const long h = statusField(host, "VmRSS:"), b = statusField(bare, "VmRSS:");
+    std::printf("%s idle resident memory: host %ld KiB, bare QApplication %ld KiB, ratio %.2fx\n",
+                label, h, b, static_cast<double>(h) / static_cast<double>(b));
+    int failures = 0;
+    stop(host, failures, "host");
+    ::kill(bare, SIGTERM), reap(bare);
+}
+
+void idleCpu(const char* label, const std::string& display, pid_t xserver, int seconds) {
+    Home h;
+    const pid_t host = startIdle(false, display, h);
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const Usage h0 = usageOf(host), x0 = xserver > 0 ? usageOf(xserver) : Usage{};
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    const Usage h1 = usageOf(host), x1 = xserver > 0 ? usageOf(xserver) : Usage{};
+    const auto share = [&](double ns) { return ns / (seconds * 1e9) * 100; };
+    std::printf("%s idle over %d s, one live client:\n", label, seconds);
+    std::printf("  host:     %.4f %% of a core, %.2f wake-ups/s (voluntary), %.2f/s involuntary\n",
+                share(h1.cpuNs - h0.cpuNs), (h1.voluntary - h0.voluntary) / seconds,
+                (h1.involuntary - h0.involuntary) / seconds);
+    if (xserver > 0)
+        std::printf("  X server: %.4f %% of a core, %.2f wake-ups/s; host + X server %.4f %%\n",
+                    share(x1.cpuNs - x0.cpuNs), (x1.voluntary - x0.voluntary) / seconds,
+                    share(h1.cpuNs - h0.cpuNs + x1.cpuNs - x0.cpuNs));
+    int failures = 0;
+    stop(host, failures, "host");
+}
+
+// The driver's death -> the host's exit.
+void exitOnDriverDeath(const char* label, const std::string& display) {
+    Figures f;
+    for (int i = 0; i < 20; ++i) {
+        Home h;
+        const pid_t host = spawn({kHost, "--home", h.home}, environmentFor(display));
+        if (!serving(h.inotifyFd, h.socket)) {
+            ++f.failures;
+            stop(host, f.failures, "host");
+            continue;
+        }
+        pid_t driver = -1;
+        std::ifstream log(h.runtime + "/desktop.log");
+        for (std::string line; driver < 0 && std::getline(log, line);)
+            std::sscanf(line.c_str(), "vov-driver (stand-in) %d:", &driver);
+        const auto t0 = Clock::now();
+        ::kill(driver, SIGKILL);
+        if (reap(host) != -1)
+            f.values.push_back(ms(Clock::now() - t0));
+        else
+            ++f.failures, stop(host, f.failures, "host");
+    }
+    std::printf("%s driver killed -> host exited: %s\n", label, f.describe().c_str());
 }
 
 void windowMemory(const std::string& display) {
-    Run r = startHost(display);
-    pollUntil([&] { return exists(r.runtime + "/status.json"); });
+    Home h;
+    const pid_t host = startIdle(false, display, h);
     std::this_thread::sleep_for(std::chrono::seconds(2));
-    const long before = statusField(r.host, "VmRSS:");
-    std::ofstream(r.runtime + "/show-permissions").flush();
-    pollUntil([&] { return !exists(r.runtime + "/show-permissions"); });
-    std::this_thread::sleep_for(std::chrono::seconds(2));
-    const long after = statusField(r.host, "VmRSS:");
-    std::printf("%-22s resident memory before window %ld KiB, after first shown %ld KiB\n",
-                "with display (Xvfb)", before, after);
-    stopHost(r);
+    const long before = statusField(host, "VmRSS:");
+    std::ofstream(h.runtime + "/show-permissions").flush();
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    std::printf(
+        "Xvfb: resident memory before the window %ld KiB, after it is first shown %ld KiB\n",
+        before, statusField(host, "VmRSS:"));
+    int failures = 0;
+    stop(host, failures, "host");
 }
 
-void idleCpu(const std::string& display, const char* label) {
-    Run r = startHost(display);
-    pollUntil([&] { return exists(r.runtime + "/clients"); });
-    std::ofstream(r.runtime + "/clients/" + std::to_string(::getpid())).flush();
-    std::this_thread::sleep_for(std::chrono::seconds(2));
-    const double c0 = cpuSeconds(r.host);
-    std::this_thread::sleep_for(std::chrono::seconds(60));
-    const double c1 = cpuSeconds(r.host);
-    std::printf("%-22s CPU over 60 s with one live client: %.0f ms (%.3f %%), resident %ld KiB\n",
-                label, (c1 - c0) * 1000, (c1 - c0) / 60 * 100, statusField(r.host, "VmRSS:"));
-    stopHost(r);
-}
+struct Xvfb {
+    pid_t pid = -1;
+    std::string display;
+    explicit Xvfb(bool noreset) {
+        int fds[2];
+        if (::pipe(fds) != 0) return;
+        std::vector<std::string> argv{"/usr/bin/Xvfb", "-displayfd", std::to_string(fds[1]),
+                                      "-screen",       "0",          "1280x800x24",
+                                      "-nolisten",     "tcp"};
+        if (noreset) argv.push_back("-noreset");
+        pid = spawn(argv, environmentFor(""));
+        ::close(fds[1]);
+        char c;
+        std::string n;
+        while (::read(fds[0], &c, 1) == 1 && c != '\n') n += c;
+        ::close(fds[0]);
+        display = n.empty() ? "" : ":" + n;
+    }
+    ~Xvfb() {
+        if (pid > 0) ::kill(pid, SIGTERM), reap(pid);
+    }
+};
 
-// An X server of our own, for the figures with a display.
-pid_t startXvfb(std::string& display) {
-    int fds[2];
-    if (::pipe(fds) != 0) return -1;
-    const pid_t pid = spawn({"/usr/bin/Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
-                             "1280x800x24", "-nolisten", "tcp"},
-                            environmentFor(""));
-    ::close(fds[1]);
-    char c;
-    std::string n;
-    while (::read(fds[0], &c, 1) == 1 && c != '\n') n += c;
-    ::close(fds[0]);
-    display = n.empty() ? "" : ":" + n;
-    return pid;
+int option(int argc, char** argv, const char* name, int fallback) {
+    for (int i = 1; i + 1 < argc; ++i)
+        if (!std::strcmp(argv[i], name)) return std::atoi(argv[i + 1]);
+    return fallback;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool cpu = argc > 1 && std::strcmp(argv[1], "--cpu") == 0;
+    const bool cpu = argc > 1 && !std::strcmp(argv[1], "--cpu");
+    const int starts = option(argc, argv, "--starts", 40);
+    const int clientless = option(argc, argv, "--clientless", 150);
+    const int seconds = option(argc, argv, "--seconds", 60);
+    // Drivers whose host was killed come back to us: we reap them.
     ::prctl(PR_SET_CHILD_SUBREAPER, 1);
-    std::string display;
-    const pid_t xvfb = startXvfb(display);
 
-    startupAndMemory("", "no display:");
-    if (!display.empty()) {
-        startupAndMemory(display, "with display (Xvfb):");
-        windowMemory(display);
+    startSideBySide("No display (offscreen), medians of side-by-side runs:", "", starts, true);
+    {
+        Xvfb x(true);
+        if (!x.display.empty()) {
+            startSideBySide("Xvfb -noreset, as a desktop session:", x.display, starts, false);
+            idleMemory("Xvfb:", x.display);
+            windowMemory(x.display);
+            exitOnDriverDeath("Xvfb:", x.display);
+            if (cpu) idleCpu("Xvfb:", x.display, x.pid, seconds);
+        }
     }
-    if (cpu) {
-        idleCpu("", "no display:");
-        if (!display.empty()) idleCpu(display, "with display (Xvfb):");
+    {
+        Xvfb x(false);
+        if (!x.display.empty()) {
+            Figures host, bare;
+            for (int i = 0; i < clientless; ++i)
+                timeHost(x.display, host), timeBare(x.display, bare);
+            printStart("Xvfb with no other client (resets whenever its last client leaves):", host,
+                       bare, nullptr);
+        }
     }
-    if (xvfb > 0) {
-        ::kill(xvfb, SIGTERM);
-        ::waitpid(xvfb, nullptr, 0);
+    idleMemory("No display:", "");
+    exitOnDriverDeath("No display:", "");
+    if (cpu) idleCpu("No display:", "", -1, seconds);
+    while (::waitpid(-1, nullptr, WNOHANG) > 0) {
     }
-    reapOrphans();
     return 0;
 }

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/removal.h"
+#include "platform/replace.h"
 
 namespace platform {
 namespace {
@@ -140,11 +141,11 @@ std::optional<FileHandle> openForAppending(const std::string& path) {
 namespace {
 
 // Opens the temporary file afresh, clearing whatever a killed writer (or
-// anyone else) left under its name: a file, a link or a folder.
+// anyone else) left under its name, a link included; a folder is left alone.
 FileHandle createTemporary(const std::string& temp) {
     constexpr int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
     FileHandle h(::open(temp.c_str(), flags, 0666));
-    if (!h.valid() && errno == EEXIST && removeItem(temp))
+    if (!h.valid() && errno == EEXIST && ::unlink(temp.c_str()) == 0)
         h = FileHandle(::open(temp.c_str(), flags, 0666));
     return h;
 }
@@ -177,7 +178,7 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes) {
     if (!h.valid()) return false;
     bool ok = ownerCanReadAndWrite(h.fd()) && writeAll(h.fd(), bytes);
     ok = ::close(h.release()) == 0 && ok;
-    ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
+    ok = ok && replaceWith(temp, path);
     if (!ok) ::unlink(temp.c_str());
     return ok;
 }

@@ -69,11 +69,12 @@ std::optional<std::vector<std::string>> listDirectory(const std::string& path);
 // handle at its end. Appends: every write lands at the end, whoever else writes.
 std::optional<FileHandle> openForAppending(const std::string& path);
 
-// Replaces `path` with `bytes` in one rename from ".<name>.tmp" in the same
+// Replaces `path` with `bytes` in one step from ".<name>.tmp" in the same
 // folder. The temporary name is fixed, so a writer killed half-way leaves
-// nothing the next one does not reuse; only one writer per folder may use it.
-// The file is always readable and writable by its owner. On failure the old
-// file is untouched and no temporary remains.
+// nothing the next one does not reuse (a link there is removed, a folder
+// makes the write fail); only one writer per folder may use it. The file is
+// always readable and writable by its owner. On failure the old file is
+// untouched and no temporary remains.
 bool writeFileAtomically(const std::string& path, std::string_view bytes);
 
 enum class LockOutcome { Acquired, HeldElsewhere, Failed };

@@ -18,13 +18,14 @@ HostStatus makeHostStatus(bool accessibility, bool screenRecording, int hostPid)
 }
 
 std::string serialise(const HostStatus& s) {
+    // Sorted by key, the order earlier hosts wrote; readers go by key anyway.
     return platform::compactJsonObject({
         {"accessibility", s.accessibility},
-        {"screen_recording", s.screenRecording},
-        {"status", s.status},
-        {"owner", s.owner},
         {"bundle_id", s.bundleId},
         {"host_pid", s.hostPid},
+        {"owner", s.owner},
+        {"screen_recording", s.screenRecording},
+        {"status", s.status},
     });
 }
 

@@ -16,15 +16,16 @@ void QuorvaDesktop::tick() {
         const bool screenRecording = system_.screenCaptureAllowed();
         publishStatus(accessibility, screenRecording);
 
-        // A client asks for the window by creating this entry; shown even
-        // when it cannot be removed.
-        const auto trigger = runtimeEntry("show-permissions");
-        if (trigger && platform::exists(*trigger)) {
-            platform::removeItem(*trigger);
-            showPermissions();
+        if (const auto runtime = this->runtime()) {
+            // A client asks for the window by creating this entry; shown even
+            // when it cannot be removed.
+            const std::string trigger = platform::joinPath(*runtime, "show-permissions");
+            if (platform::exists(trigger)) {
+                platform::removeItem(trigger);
+                showPermissions();
+            }
+            live = supervision::scanClients(platform::joinPath(*runtime, "clients"));
         }
-
-        if (const auto clients = runtimeEntry("clients")) live = supervision::scanClients(*clients);
     } catch (...) {
         // Out of memory: this step is lost, the next one tries again.
     }

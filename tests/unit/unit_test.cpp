@@ -100,6 +100,11 @@ TEST(StatusFile, ExactBytesForEachProbeCombination) {
         seen += "\n" + test::readFile(path);
     }
     EXPECT_EQ(seen + "\n", expected);
+    HostStatus odd = makeHostStatus(false, true, -1);
+    odd.owner = "\"Q\\\n\x01\u00e9";  // quote, backslash, line feed, control, UTF-8
+    EXPECT_EQ(serialise(odd), R"({"accessibility":false,"bundle_id":"com.quorva.desktop",)"
+                              R"("host_pid":-1,"owner":"\"Q\\\n\u0001é",)"
+                              R"("screen_recording":true,"status":"permission_required"})");
 }
 
 TEST(StatusFile, FailedWriteKeepsTheOldFileAndLeavesNoLitter) {
