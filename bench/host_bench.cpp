@@ -1,5 +1,6 @@
 // Whole-host figures, measured on the built app folder with the stand-in
-// driver: time from starting the host to the driver serving, time from the
+// driver: time from starting the host (by itself, or through `quorvactl
+// start`) to the driver serving, time from the
 // driver's death to the host's exit, resident memory when idle (also before
 // and after the window is first shown), and with --cpu the CPU an idle host
 // with one live client uses over 60 seconds. Prints figures; asserts nothing.
@@ -7,7 +8,9 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,6 +32,7 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 const std::string kHost = std::string(QUORVA_BENCH_APP_DIR) + "/bin/quorva-desktop";
+const std::string kCtl = QUORVA_BENCH_CTL;
 
 double ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
@@ -77,6 +81,12 @@ bool pollUntil(F f, double timeoutMs = 10000) {
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     return true;
+}
+
+// Only ever one process: a pid that failed to parse or spawn (-1, 0) would
+// signal every process we may signal, or our own group.
+void signalOne(pid_t pid, int sig) {
+    if (pid > 0) ::kill(pid, sig);
 }
 
 // Orphaned drivers come back to us (we are a subreaper): reap them all.
@@ -132,7 +142,7 @@ Run startHost(const std::string& display, std::vector<std::string> extra = {}) {
 }
 
 void stopHost(Run& r) {
-    ::kill(r.host, SIGTERM);
+    signalOne(r.host, SIGTERM);
     ::waitpid(r.host, nullptr, 0);
     pollUntil([] { return ::waitpid(-1, nullptr, WNOHANG) < 0; }, 3000);
     fs::remove_all(r.home);
@@ -159,7 +169,7 @@ void startupAndMemory(const std::string& display, const char* label) {
         pollUntil([&] { return driverPid(r.runtime) > 0; });
         const pid_t driver = driverPid(r.runtime);
         const auto k0 = Clock::now();
-        ::kill(driver, SIGKILL);
+        signalOne(driver > 0 ? driver : r.host, SIGKILL);
         ::waitpid(r.host, nullptr, 0);
         exits.push_back(ms(Clock::now() - k0));
         reapOrphans();
@@ -171,6 +181,59 @@ void startupAndMemory(const std::string& display, const char* label) {
     std::printf("%-22s driver killed -> host exited: median %.2f ms (max %.2f, n=20)\n", label,
                 median(exits), *std::max_element(exits.begin(), exits.end()));
     std::printf("%-22s idle resident memory: %ld KiB\n", label, rss);
+}
+
+// The first successful connect, as a client sees the driver serving.
+bool connects(const std::string& path) {
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    ::close(fd);
+    return ok;
+}
+
+pid_t hostPidOf(const std::string& runtime) {
+    std::ifstream in(runtime + "/status.json");
+    std::string all((std::istreambuf_iterator<char>(in)), {});
+    const auto at = all.find("\"host_pid\":");
+    return at == std::string::npos ? -1 : std::atoi(all.c_str() + at + 11);
+}
+
+// The host started by itself and through `quorvactl start`, taken in turns,
+// each until its driver takes a connection; and when quorvactl returns.
+void ctlStartup(const std::string& display, const char* label) {
+    std::vector<double> direct, viaCtl, returned;
+    for (int i = 0; i < 40; ++i) {
+        const bool ctl = i % 2;
+        char tmpl[] = "/tmp/quorva-ctlbench-XXXXXX";
+        const std::string home = ::mkdtemp(tmpl), runtime = home + "/desktop";
+        const auto t0 = Clock::now();
+        const pid_t pid = ctl ? spawn({kCtl, "start", "--home", home}, environmentFor(display))
+                              : spawn({kHost, "--home", home}, environmentFor(display));
+        int status = 0;
+        bool serving = false, done = !ctl;
+        pollUntil([&] {
+            if (!serving && (serving = connects(runtime + "/driver.sock")))
+                (ctl ? viaCtl : direct).push_back(ms(Clock::now() - t0));
+            if (!done && (done = ::waitpid(pid, &status, WNOHANG) == pid))
+                returned.push_back(ms(Clock::now() - t0));
+            return serving && done;
+        });
+        const pid_t host = ctl ? hostPidOf(runtime) : pid;
+        if (host > 0) {
+            signalOne(host, SIGTERM);
+            ::waitpid(host, nullptr, 0);
+        }
+        pollUntil([] { return ::waitpid(-1, nullptr, WNOHANG) < 0; }, 3000);
+        fs::remove_all(home);
+    }
+    std::printf(
+        "%-22s start -> driver takes a connection: host alone median %.1f ms, "
+        "quorvactl start median %.1f ms (n=20 each)\n",
+        label, median(direct), median(viaCtl));
+    std::printf("%-22s quorvactl start returned: median %.1f ms\n", label, median(returned));
 }
 
 void windowMemory(const std::string& display) {
@@ -225,8 +288,10 @@ int main(int argc, char** argv) {
     const pid_t xvfb = startXvfb(display);
 
     startupAndMemory("", "no display:");
+    ctlStartup("", "no display:");
     if (!display.empty()) {
         startupAndMemory(display, "with display (Xvfb):");
+        ctlStartup(display, "with display (Xvfb):");
         windowMemory(display);
     }
     if (cpu) {
@@ -234,7 +299,7 @@ int main(int argc, char** argv) {
         if (!display.empty()) idleCpu(display, "with display (Xvfb):");
     }
     if (xvfb > 0) {
-        ::kill(xvfb, SIGTERM);
+        signalOne(xvfb, SIGTERM);
         ::waitpid(xvfb, nullptr, 0);
     }
     reapOrphans();
