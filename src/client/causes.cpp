@@ -34,6 +34,7 @@ std::string folderProblem(const std::string& folder) {
         }
         if (errno != ENOENT && errno != ENOTDIR)
             return "cannot reach " + p + ": " + std::strerror(errno);
+        if (::lstat(p.c_str(), &st) == 0) return p + " is a link to nothing";
         if (p == "/") return {};
     }
 }

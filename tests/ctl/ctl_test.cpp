@@ -219,6 +219,7 @@ TEST_F(Ctl, SlowHoldKeepsTheHostWhileCommandRunsThenItEndsOnIdle) {
 
 TEST_F(Ctl, ErrorsAreOneLineNamingTheCause) {
     test::writeFile(tmp / "file", "");
+    std::filesystem::create_symlink(tmp / "nothing", tmp / "dangling");
     std::filesystem::create_directory(tmp / "lone");
     std::filesystem::copy_file(QUORVA_TEST_CTL, tmp / "lone/quorvactl");
     struct Case {
@@ -229,6 +230,7 @@ TEST_F(Ctl, ErrorsAreOneLineNamingTheCause) {
     const Case cases[] = {
         {{"wait-driver", "--home", home, "--timeout", "0.3"}, 1, "within 0.3 s"},
         {{"start", "--home", tmp / "file/home"}, 1, tmp / "file is not a folder"},
+        {{"start", "--home", tmp / "dangling"}, 1, tmp / "dangling is a link to nothing"},
         {{"status", "--timeout", "soon"}, 1, "--timeout takes seconds, not 'soon'"},
         {{"status", "--english"}, 1, "unknown option '--english'"},
         {{"restart"}, 1, "unknown command 'restart'"},
