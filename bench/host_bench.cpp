@@ -6,6 +6,7 @@
 //   an X server with -noreset (as a desktop session), and one with no other
 //     client (it resets whenever its last client leaves), the latter counting
 //     aborted or socketless starts;
+//   `quorvactl start` -> the driver serving, and -> quorvactl returning;
 //   idle: resident memory against the bare QApplication's; with --cpu, CPU
 //     (from schedstat, in nanoseconds) and wake-ups (context switches) of the
 //     host and of the X server, with one live client registered.
@@ -43,6 +44,13 @@ const std::string kApp = QUORVA_BENCH_APP_DIR;
 const std::string kHost = kApp + "/bin/quorva-desktop";
 const std::string kDriver = kApp + "/Resources/vov-driver";
 const std::string kBare = QUORVA_BENCH_BARE_QT;
+const std::string kCtl = QUORVA_BENCH_CTL;
+
+// As root, kill(-1) reaches every process on the machine: a pid that failed
+// to come about must never be signalled.
+void signalOne(pid_t pid, int sig) {
+    if (pid > 0) ::kill(pid, sig);
+}
 
 double ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
@@ -96,6 +104,7 @@ pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>
 
 // The raw wait status, or -1 if still running after `timeoutMs`.
 int reap(pid_t pid, int timeoutMs = 5000) {
+    if (pid <= 0) return 0;
     const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
     int status = 0;
     while (::waitpid(pid, &status, WNOHANG) == 0) {
@@ -106,9 +115,13 @@ int reap(pid_t pid, int timeoutMs = 5000) {
 }
 
 void stop(pid_t pid, int& failures, const char* what) {
-    ::kill(pid, SIGTERM);
+    if (pid <= 0) {
+        ++failures, std::printf("    %s: could not be started\n", what);
+        return;
+    }
+    signalOne(pid, SIGTERM);
     int status = reap(pid);
-    if (status == -1) ::kill(pid, SIGKILL), status = reap(pid);
+    if (status == -1) signalOne(pid, SIGKILL), status = reap(pid);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         ++failures;
         if (WIFSIGNALED(status))
@@ -217,9 +230,47 @@ void timeBare(const std::string& display, Figures& f) {
     else
         ++f.failures, std::printf("    bare QApplication: no event-loop turn\n");
     ::close(fds[0]);
-    const int status = reap(bare);
-    if (status == -1) ::kill(bare, SIGKILL), reap(bare);
+    const int status = bare > 0 ? reap(bare) : 0;
+    if (status == -1) signalOne(bare, SIGKILL), reap(bare);
     if (status != -1 && !(WIFEXITED(status) && WEXITSTATUS(status) == 0)) ++f.failures;
+}
+
+pid_t hostPidOf(const std::string& runtime) {
+    std::ifstream in(runtime + "/status.json");
+    const std::string all((std::istreambuf_iterator<char>(in)), {});
+    const auto at = all.find("\"host_pid\":");
+    return at == std::string::npos ? -1 : std::atoi(all.c_str() + at + 11);
+}
+
+// `quorvactl start` -> the driver serving, and -> quorvactl returning.
+void timeCtl(const std::string& display, Figures& serving_, Figures& returned) {
+    Home h;
+    const auto t0 = Clock::now();
+    const pid_t ctl = spawn({kCtl, "start", "--home", h.home}, environmentFor(display));
+    if (ctl > 0 && serving(h.inotifyFd, h.socket))
+        serving_.values.push_back(ms(Clock::now() - t0));
+    else
+        ++serving_.failures;
+    const int status = reap(ctl);
+    if (status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        returned.values.push_back(ms(Clock::now() - t0));
+    else
+        ++returned.failures, signalOne(ctl, SIGKILL), reap(ctl);
+    stop(hostPidOf(h.runtime), serving_.failures, "host started by quorvactl");
+}
+
+void startThroughCtl(const char* label, const std::string& display, int n) {
+    Figures host, viaCtl, returned;
+    for (int i = 0; i < n; ++i) {
+        timeHost(display, host);
+        timeCtl(display, viaCtl, returned);
+    }
+    std::printf("%s\n  host, exec -> driver serving:            %s\n", label,
+                host.describe().c_str());
+    std::printf("  quorvactl start -> driver serving:       %s  failures %d\n",
+                viaCtl.describe().c_str(), viaCtl.failures);
+    std::printf("  quorvactl start -> it returns:           %s  failures %d\n",
+                returned.describe().c_str(), returned.failures);
 }
 
 void printStart(const char* label, const Figures& host, const Figures& bare, const Figures* floor) {
@@ -312,7 +363,8 @@ void idleMemory(const char* label, const std::string& display) {
                 label, h, b, static_cast<double>(h) / static_cast<double>(b));
     int failures = 0;
     stop(host, failures, "host");
-    ::kill(bare, SIGTERM), reap(bare);
+    signalOne(bare, SIGTERM);
+    if (bare > 0) reap(bare);
 }
 
 void idleCpu(const char* label, const std::string& display, pid_t xserver, int seconds) {
@@ -351,7 +403,7 @@ void exitOnDriverDeath(const char* label, const std::string& display) {
         for (std::string line; driver < 0 && std::getline(log, line);)
             std::sscanf(line.c_str(), "vov-driver (stand-in) %d:", &driver);
         const auto t0 = Clock::now();
-        ::kill(driver, SIGKILL);
+        signalOne(driver, SIGKILL);
         if (reap(host) != -1)
             f.values.push_back(ms(Clock::now() - t0));
         else
@@ -386,6 +438,7 @@ struct Xvfb {
         if (noreset) argv.push_back("-noreset");
         pid = spawn(argv, environmentFor(""));
         ::close(fds[1]);
+        if (pid <= 0) ::close(fds[0]), fds[0] = -1;
         char c;
         std::string n;
         while (::read(fds[0], &c, 1) == 1 && c != '\n') n += c;
@@ -393,7 +446,7 @@ struct Xvfb {
         display = n.empty() ? "" : ":" + n;
     }
     ~Xvfb() {
-        if (pid > 0) ::kill(pid, SIGTERM), reap(pid);
+        if (pid > 0) signalOne(pid, SIGTERM), reap(pid);
     }
 };
 
@@ -418,6 +471,7 @@ int main(int argc, char** argv) {
         Xvfb x(true);
         if (!x.display.empty()) {
             startSideBySide("Xvfb -noreset, as a desktop session:", x.display, starts, false);
+            startThroughCtl("Xvfb -noreset, through quorvactl:", x.display, 20);
             idleMemory("Xvfb:", x.display);
             windowMemory(x.display);
             exitOnDriverDeath("Xvfb:", x.display);
@@ -434,6 +488,7 @@ int main(int argc, char** argv) {
                        bare, nullptr);
         }
     }
+    startThroughCtl("No display, through quorvactl:", "", 20);
     idleMemory("No display:", "");
     exitOnDriverDeath("No display:", "");
     if (cpu) idleCpu("No display:", "", -1, seconds);

@@ -1,65 +1,56 @@
 #!/usr/bin/env bash
-# Sets up and builds QuorvaDesktop, then runs it with the stand-in driver.
-# Extra arguments go to the host, e.g.: ./scripts/run.sh --english --permissions
-# While this script runs it is registered as a client, so the host stays up;
-# Ctrl-C quits the host (which stops the driver).
+# Sets up and builds QuorvaDesktop, then runs it with the stand-in driver
+# through quorvactl. Options go to `quorvactl hold` and so to the host it
+# starts, e.g.: ./scripts/run.sh --english --permissions [--home FOLDER]
+# While this script runs it holds the host; Ctrl-C quits the host it started.
 set -euo pipefail
 here=$PWD
-cd "$(dirname "$0")/.."
-repo=$PWD
-./scripts/setup.sh
-app="$repo/build/QuorvaDesktop/bin/quorva-desktop"
+repo=$(cd "$(dirname "$0")/.." && pwd)
+ctl="$repo/build/bin/quorvactl"
 
-# The home folder as the host works it out: the value after the first --home.
-home="${HOME:-$(getent passwd "$(id -un)" | cut -d: -f6)}/.quorva"
-args=("$@")
-for ((i = 0; i < ${#args[@]}; i++)); do
-    if [[ ${args[i]} == --home ]]; then
-        ((i + 1 < ${#args[@]})) && home=${args[i + 1]}
+# What `quorvactl hold` keeps up: the driver's new log lines and each new status.
+if [[ ${1:-} == --watch ]]; then
+    home=$2 logsize=$3
+    tail -c +$((logsize + 1)) -F --pid=$$ "$home/desktop/desktop.log" 2>/dev/null |
+        sed -u 's/^/  log: /' &
+    last=""
+    while :; do
+        status=$("$ctl" status --json --home "$home" || true)
+        [[ $status != "$last" ]] && echo "  status: $status" && last=$status
+        sleep 1
+    done
+fi
+
+(cd "$repo" && ./scripts/setup.sh)
+cd "$here"
+# Only --home is needed here; quorvactl works the folder out as the host does.
+home_option=()
+for ((i = 1; i <= $#; i++)); do
+    if [[ ${!i} == --home ]] && ((i < $#)); then
+        j=$((i + 1))
+        home_option=(--home "${!j}")
         break
     fi
 done
-[[ $home == /* ]] || home="$here/$home"
-runtime="$home/desktop"
+home=$("$ctl" home "${home_option[@]}")
+state=0
+"$ctl" status --home "$home" >/dev/null || state=$?
 
 echo "QuorvaDesktop with the stand-in driver"
 echo "  display:        ${DISPLAY:-none, running offscreen (no window can be seen)}"
-echo "  runtime folder: $runtime"
-echo "  driver log:     $runtime/desktop.log"
-echo "  status file:    $runtime/status.json"
+echo "  runtime folder: $home/desktop"
+echo "  driver log:     $home/desktop/desktop.log"
+echo "  status file:    $home/desktop/status.json"
 echo "  Ctrl-C to quit"
 
-# Show only what this run's driver writes, not earlier runs' lines.
-logsize=$(stat -c %s "$runtime/desktop.log" 2>/dev/null || echo 0)
-cd "$here"
-"$app" "$@" &
-host=$!
-registration=""
-cleanup() {
-    kill -TERM "$host" 2>/dev/null || true
-    wait "$host" 2>/dev/null || true
-    [[ -n $registration ]] && rm -f "$registration"
-    [[ -n ${tailer:-} ]] && kill "$tailer" 2>/dev/null || true
-}
-trap cleanup EXIT
-trap 'exit 0' INT TERM
-
-for _ in $(seq 50); do [[ -d $runtime/clients ]] && break; sleep 0.1; done
-if [[ -d $runtime/clients ]]; then
-    registration="$runtime/clients/$$"
-    : >"$registration"
+logsize=$(stat -c %s "$home/desktop/desktop.log" 2>/dev/null || echo 0)
+trap : INT TERM  # let hold and the watcher end first, then tidy up below
+held=0
+"$ctl" hold "$@" -- "$repo/scripts/run.sh" --watch "$home" "$logsize" || held=$?
+((held == 125)) && exit 1  # quorvactl has said why
+if ((state == 3)); then  # not running before: this run started it
+    json=$("$ctl" status --json --home "$home" || true)
+    pid=$(sed -n 's/.*"host_pid":\([0-9]*\).*"running":true.*/\1/p' <<<"$json")
+    [[ -n $pid ]] && kill -TERM "$pid"
 fi
-[[ -f $runtime/desktop.log ]] && { tail -c +$((logsize + 1)) -F --pid="$host" "$runtime/desktop.log" 2>/dev/null | sed -u 's/^/  log: /' & tailer=$!; }
-
-last=""
-while kill -0 "$host" 2>/dev/null; do
-    status=$(cat "$runtime/status.json" 2>/dev/null || true)
-    # A file left by an earlier run names another host; wait for ours.
-    if [[ $status == *"\"host_pid\":$host"[,}]* && $status != "$last" ]]; then
-        echo "  status: $status"
-        last=$status
-    fi
-    sleep 1
-done
-wait "$host" 2>/dev/null || true
 echo "QuorvaDesktop has ended"

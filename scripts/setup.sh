@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up a Debian 12 machine for QuorvaDesktop and builds it into build/.
 # Installs only what is missing, fetches the font once, builds incrementally:
-# a second run does no needless work.
+# a second run does no needless work. Arguments name further packages (the
+# tests' own).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,6 +12,7 @@ PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth xfonts-base x11-utils xdg-utils
     fontconfig fonts-dejavu-core
+    "$@"
 )
 
 missing=()

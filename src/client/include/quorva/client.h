@@ -1,0 +1,125 @@
+#pragma once
+
+// Quorva::Client: how a client program finds, starts and uses QuorvaDesktop.
+// Everything goes through the files the host serves in <home>/desktop, by the
+// host's own rules. Nothing here links Qt, and nothing here ever takes the
+// host's lock, so a host that is starting never gives up because of a client.
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorva {
+
+// Success, or one line naming the cause.
+class [[nodiscard]] Outcome {
+  public:
+    static Outcome success() { return Outcome(""); }
+    static Outcome failure(std::string cause) { return Outcome(std::move(cause)); }
+    bool ok() const { return cause_.empty(); }
+    explicit operator bool() const { return ok(); }
+    const std::string& cause() const { return cause_; }
+
+  private:
+    explicit Outcome(std::string cause) : cause_(std::move(cause)) {}
+    std::string cause_;
+};
+
+// The host's home folder for `given` (a "--home" value: relative to the
+// working folder, "~" not expanded), or ~/.quorva without one. Empty when a
+// relative folder cannot be resolved because the working folder is gone.
+std::optional<std::string> homeFolder(const std::optional<std::string>& given = std::nullopt);
+
+// <home>/desktop: registrations, status.json, driver.sock, desktop.log.
+std::string runtimeFolder(const std::string& home);
+
+struct Status {
+    bool present = false;  // status.json was there and well formed
+    bool running = false;  // ... and a live host owns it
+    bool accessibility = false;
+    bool screenRecording = false;
+    std::string status;  // "ready" or "permission_required"
+    std::string owner;
+    std::string bundleId;
+    int hostPid = 0;
+    std::int64_t writtenNs = 0;  // the file's modification time
+    std::string error;           // the file is there but could not be read: why
+
+    bool ready() const { return running && status == "ready"; }
+};
+
+// The status of the host of `home`. A file left by a host that has ended, or
+// whose host_pid now names another program, reads as not running.
+Status readStatus(const std::string& home);
+
+// The file's members plus "running", compact; only {"running":false} when
+// there is no file.
+std::string statusJson(const Status& status);
+
+// Keeps the host of a home up while a process lives: an entry named after
+// the pid in <home>/desktop/clients, removed again when the object goes.
+// The folder is made (mode 0700, as the host makes it) when no host has run
+// there yet, so a client may register before it starts the host.
+class Registration {
+  public:
+    Registration() = default;
+    explicit Registration(const std::string& home);  // this process
+    Registration(const std::string& home, int pid);
+    Registration(Registration&& other) noexcept;
+    Registration& operator=(Registration&& other) noexcept;
+    Registration(const Registration&) = delete;
+    Registration& operator=(const Registration&) = delete;
+    ~Registration();
+
+    bool ok() const { return !path_.empty(); }
+    const std::string& error() const { return error_; }
+    const std::string& path() const { return path_; }
+
+    // A live host has written its status since this entry was made, so its
+    // next look at the clients folder sees the entry: from then on it cannot
+    // end on idle while the pid lives. Until then a host that was already
+    // quitting when the entry was made may still end.
+    bool seenByHost() const;
+
+    // Removes the entry now (only if this object made it).
+    void release();
+
+  private:
+    std::string home_, path_, error_;
+    std::int64_t createdNs_ = 0;
+    bool owned_ = false;
+};
+
+// Asks the running host for its permissions window: creates the trigger
+// "show-permissions", which the host's next tick consumes.
+Outcome requestWindow(const std::string& home);
+
+struct StartOptions {
+    std::string home;          // from homeFolder()
+    bool english = false;      // the window's language, for a host this starts
+    bool permissions = false;  // also show the permissions window
+    std::chrono::milliseconds timeout{10000};
+    std::string host;  // the host binary; empty: findHost()
+};
+
+// Starts a host for `options.home` unless one runs, detached from this
+// process's session and standard streams, and returns once a live host has
+// written its status. Two callers at the same moment end with one host: the
+// host that loses the race exits and both wait for the winner. With
+// `permissions`, returns once the window is shown or its request consumed.
+// A host that is slow to start is never stopped.
+Outcome startHost(const StartOptions& options);
+
+// Waits until <home>/desktop/driver.sock accepts a connection.
+Outcome waitForDriver(const std::string& home, std::chrono::milliseconds timeout);
+
+// Where to look for the host binary, in order: installed or side by side
+// with the program at `programFolder` (its real folder), then each PATH entry.
+std::vector<std::string> hostCandidates(const std::string& programFolder, const std::string& path);
+
+// The first executable candidate for the calling program, or empty.
+std::optional<std::string> findHost();
+
+}  // namespace quorva

@@ -1,0 +1,156 @@
+#include "quorvactl/command_line.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace quorvactl {
+namespace {
+
+struct CommandSpec {
+    const char* name;
+    std::vector<std::string> options;
+    const char* usage;
+};
+
+const std::vector<CommandSpec>& commands() {
+    static const std::vector<CommandSpec> specs{
+        {"status",
+         {"--home", "--json", "--wait", "--timeout"},
+         "usage: quorvactl status [--home DIR] [--json] [--wait ready|running] [--timeout S]\n"
+         "Prints ready, permission_required or not running. Exit status: 0 ready,\n"
+         "2 permission required, 3 not running, 1 error.\n"
+         "  --json     the status file's members plus \"running\"\n"
+         "  --wait W   first wait (at most --timeout, default 10 s) until the host is\n"
+         "             ready, or running at all; then report as usual\n"},
+        {"start",
+         {"--home", "--english", "--permissions", "--timeout"},
+         "usage: quorvactl start [--home DIR] [--english] [--permissions] [--timeout S]\n"
+         "Starts a host for the home unless one runs, detached from this terminal, and\n"
+         "returns once a host has written its status (exit status 1 with the cause if\n"
+         "none has within --timeout, default 10 s).\n"
+         "  --english      the window's language, for a host this starts\n"
+         "  --permissions  also show the permissions window (asks a running host)\n"},
+        {"hold",
+         {"--home", "--english", "--permissions", "--timeout"},
+         "usage: quorvactl hold [--home DIR] [--english] [--permissions] [--timeout S]\n"
+         "                      -- COMMAND [ARGS...]\n"
+         "Starts a host if none runs, runs COMMAND registered as its client, removes the\n"
+         "registration when COMMAND ends and exits with COMMAND's status. Signals sent\n"
+         "to quorvactl reach COMMAND. Exit status 125 if quorvactl itself fails, 126 if\n"
+         "COMMAND cannot be run, 127 if it is not found.\n"},
+        {"permissions",
+         {"--home", "--english", "--timeout"},
+         "usage: quorvactl permissions [--home DIR] [--english] [--timeout S]\n"
+         "Asks the host for its permissions window, starting a host if none runs, and\n"
+         "returns once the request is taken.\n"},
+        {"wait-driver",
+         {"--home", "--timeout"},
+         "usage: quorvactl wait-driver [--home DIR] [--timeout S]\n"
+         "Waits until the driver accepts a connection on <home>/desktop/driver.sock\n"
+         "(exit status 1 if it has not within --timeout, default 10 s).\n"},
+        {"home",
+         {"--home"},
+         "usage: quorvactl home [--home DIR]\n"
+         "Prints the home folder as the host works it out (default ~/.quorva).\n"},
+    };
+    return specs;
+}
+
+const char kToolUsage[] =
+    "usage: quorvactl COMMAND [OPTIONS]   (quorvactl COMMAND --help for each)\n"
+    "Controls QuorvaDesktop through the files it serves in <home>/desktop.\n"
+    "  status       ready, permission_required or not running\n"
+    "  start        start a host unless one runs\n"
+    "  hold         run a command as a client of the host\n"
+    "  permissions  show the permissions window\n"
+    "  wait-driver  wait until the driver accepts connections\n"
+    "  home         print the home folder\n"
+    "Every command takes --home DIR (default ~/.quorva). --version prints the version.\n";
+
+const CommandSpec* findCommand(const std::string& name) {
+    for (const auto& spec : commands())
+        if (name == spec.name) return &spec;
+    return nullptr;
+}
+
+bool parseSeconds(const std::string& text, double& out) {
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !std::isfinite(v) || v < 0 || v > 1e6) return false;
+    out = v;
+    return true;
+}
+
+// Stores one option's value; false with `line.error` set when it is wrong.
+bool take(CommandLine& line, const std::string& name, const std::string& value) {
+    if (name == "--home") {
+        line.home = value;
+    } else if (name == "--wait") {
+        if (value != "ready" && value != "running")
+            return line.error = "--wait takes ready or running, not '" + value + "'", false;
+        line.wait = value;
+    } else if (name == "--timeout") {
+        if (!parseSeconds(value, line.timeoutSeconds))
+            return line.error = "--timeout takes seconds, not '" + value + "'", false;
+    }
+    return true;
+}
+
+bool isFlag(const std::string& name) {
+    return name == "--json" || name == "--english" || name == "--permissions";
+}
+
+void setFlag(CommandLine& line, const std::string& name) {
+    (name == "--json" ? line.json : name == "--english" ? line.english : line.permissions) = true;
+}
+
+}  // namespace
+
+CommandLine parseCommandLine(const std::vector<std::string>& args) {
+    CommandLine line;
+    if (args.empty()) return line.error = "no command (see quorvactl --help)", line;
+    if (args[0] == "--help" || args[0] == "-h") return line.help = true, line;
+    if (args[0] == "--version") return line.version = true, line;
+    const CommandSpec* spec = findCommand(args[0]);
+    if (!spec) return line.error = "unknown command '" + args[0] + "' (see quorvactl --help)", line;
+    line.command = args[0];
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--help" || arg == "-h") return line.help = true, line;
+        if (line.command == "hold" && (arg == "--" || !arg.starts_with("-"))) {
+            line.program.assign(args.begin() + static_cast<long>(i + (arg == "--")), args.end());
+            break;
+        }
+        const auto eq = arg.find('=');
+        const std::string name = arg.substr(0, eq);
+        const auto& allowed = spec->options;
+        if (std::find(allowed.begin(), allowed.end(), name) == allowed.end())
+            return line.error =
+                       "unknown option '" + arg + "' (see quorvactl " + line.command + " --help)",
+                   line;
+        if (isFlag(name)) {
+            if (eq != std::string::npos) return line.error = name + " takes no value", line;
+            setFlag(line, name);
+            continue;
+        }
+        if (eq == std::string::npos && i + 1 >= args.size())
+            return line.error = name + " needs a value", line;
+        if (!take(line, name, eq == std::string::npos ? args[++i] : arg.substr(eq + 1)))
+            return line;
+    }
+    if (line.command == "hold" && line.program.empty())
+        line.error = "hold needs a command to run (quorvactl hold -- COMMAND [ARGS...])";
+    return line;
+}
+
+std::chrono::milliseconds timeoutOf(const CommandLine& line) {
+    return std::chrono::milliseconds(static_cast<long>(line.timeoutSeconds * 1000 + 0.5));
+}
+
+std::string usage(const std::string& command) {
+    const CommandSpec* spec = findCommand(command);
+    return spec ? spec->usage : kToolUsage;
+}
+
+}  // namespace quorvactl

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorvactl {
+
+// One quorvactl invocation, as typed.
+struct CommandLine {
+    std::string command;  // "status", "start", ...; empty for the bare tool
+    std::optional<std::string> home;
+    std::optional<std::string> wait;  // "ready" or "running"
+    double timeoutSeconds = 10;
+    bool json = false;
+    bool english = false;
+    bool permissions = false;
+    bool help = false;
+    bool version = false;
+    std::vector<std::string> program;  // hold's COMMAND and its arguments
+    std::string error;                 // set when the line makes no sense
+};
+
+// Reads the arguments after the program name. Each command takes only its
+// own options, as "--opt VALUE" or "--opt=VALUE"; hold's COMMAND starts at
+// "--" or at its first argument that is not an option.
+CommandLine parseCommandLine(const std::vector<std::string>& args);
+
+std::chrono::milliseconds timeoutOf(const CommandLine& line);
+
+// The usage text of `command` (the tool's own for an empty one).
+std::string usage(const std::string& command);
+
+}  // namespace quorvactl

@@ -1,0 +1,136 @@
+#include "quorvactl/hold.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "client/host_process.h"
+#include "quorva/client.h"
+
+extern char** environ;
+
+namespace quorvactl {
+namespace {
+
+constexpr int kRelayed[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGWINCH};
+constexpr unsigned char kFromTerminal = 0x80;
+
+int wakeUp[2] = {-1, -1};
+
+void onSignal(int sig, siginfo_t* info, void*) {
+    const int saved = errno;
+    const unsigned char note = static_cast<unsigned char>(
+        sig | (info && quorva::detail::sentByTerminal(*info) ? kFromTerminal : 0));
+    [[maybe_unused]] const ssize_t n = ::write(wakeUp[1], &note, 1);
+    errno = saved;
+}
+
+// Signals already ignored stay so, for COMMAND too (as under nohup).
+bool catchSignals() {
+    if (::pipe(wakeUp) != 0) return false;
+    for (const int fd : wakeUp) {
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+        ::fcntl(fd, F_SETFL, O_NONBLOCK);
+    }
+    struct sigaction sa {};
+    sa.sa_sigaction = onSignal;
+    sa.sa_flags = SA_SIGINFO | SA_RESTART;
+    sigemptyset(&sa.sa_mask);
+    for (const int sig : kRelayed) {
+        struct sigaction old {};
+        if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
+            ::sigaction(sig, &sa, nullptr);
+    }
+    return ::sigaction(SIGCHLD, &sa, nullptr) == 0;
+}
+
+int fail(int status, const std::string& cause) {
+    std::fprintf(stderr, "quorvactl hold: %s\n", cause.c_str());
+    return status;
+}
+
+// Ends this process as COMMAND ended, so that our caller sees the same.
+int mirror(int status) {
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    const int sig = WTERMSIG(status);
+    const rlimit noCore{0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCore);
+    ::signal(sig, SIG_DFL);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, sig);
+    ::sigprocmask(SIG_UNBLOCK, &only, nullptr);
+    ::raise(sig);
+    return 128 + sig;
+}
+
+// Passes on what was sent to us alone; a terminal's signals reached COMMAND already.
+void relaySignals(pid_t child) {
+    unsigned char note;
+    while (::read(wakeUp[0], &note, 1) == 1) {
+        const int sig = note & ~kFromTerminal;
+        if (sig != SIGCHLD && !(note & kFromTerminal)) ::kill(child, sig);
+    }
+}
+
+}  // namespace
+
+int hold(const CommandLine& line, const std::string& home) {
+    // Registered before the host is looked for: a host starting now sees a
+    // client at its first look. COMMAND's own entry replaces it.
+    quorva::Registration bridge(home);
+    if (!bridge.ok()) return fail(kHoldFailed, bridge.error());
+    quorva::StartOptions start;
+    start.home = home;
+    start.english = line.english;
+    start.permissions = line.permissions;
+    start.timeout = timeoutOf(line);
+    if (auto started = quorva::startHost(start); !started)
+        return fail(kHoldFailed, started.cause());
+    if (!catchSignals()) return fail(kHoldFailed, std::string("signals: ") + std::strerror(errno));
+
+    std::vector<char*> argv;
+    for (const auto& a : line.program) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t child = -1;
+    if (const int e = ::posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ))
+        return fail(e == ENOENT ? kNotFound : kCannotRun,
+                    "cannot run '" + line.program[0] + "': " + std::strerror(e));
+    quorva::Registration entry(home, child);
+    if (entry.ok())
+        bridge.release();
+    else
+        std::fprintf(stderr, "quorvactl hold: %s (holding as quorvactl)\n", entry.error().c_str());
+    const quorva::Registration& held = entry.ok() ? entry : bridge;
+
+    // A host found running may have been quitting on idle just then; until
+    // a host has seen our entry, start one again if it is gone.
+    bool seen = false;
+    int status = 0;
+    for (;;) {
+        pollfd wait{wakeUp[0], POLLIN, 0};
+        ::poll(&wait, 1, seen ? -1 : 100);
+        relaySignals(child);
+        if (::waitpid(child, &status, WNOHANG) == child) break;
+        if (seen || (seen = held.seenByHost())) continue;
+        if (!quorva::readStatus(home).running) {
+            if (auto again = quorva::startHost(start); !again) {
+                std::fprintf(stderr, "quorvactl hold: %s\n", again.cause().c_str());
+                seen = true;  // nothing more to do for it
+            }
+        }
+    }
+    entry.release();
+    bridge.release();
+    return mirror(status);
+}
+
+}  // namespace quorvactl

@@ -1,0 +1,294 @@
+// Quorva::Client where the tool does not reach: rules, hostile files, the
+// running test, registrations, the driver wait, and start-up's retry.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <thread>
+
+#include "platform/files.h"
+#include "quorva/client.h"
+#include "support/test_support.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string cwd() {
+    char buf[4096];
+    return ::getcwd(buf, sizeof buf) ? buf : "";
+}
+
+TEST(Client, HomeFollowsTheHostRuleAndHostIsFoundInstalledOrBesideThenOnPath) {
+    ::setenv("HOME", "/u", 1);
+    const std::pair<std::optional<std::string>, std::string> homes[] = {
+        {std::nullopt, "/u/.quorva"}, {"/abs//", "/abs"}, {"a/b", cwd() + "/a/b"},
+        {"~", cwd() + "/~"},          {"", cwd()},        {"--english", cwd() + "/--english"},
+    };
+    for (const auto& [given, home] : homes) EXPECT_EQ(quorva::homeFolder(given), home);
+    EXPECT_EQ(quorva::runtimeFolder("/h"), "/h/desktop");
+
+    EXPECT_EQ(quorva::hostCandidates("/p/bin", "/usr/bin::rel:/opt/q/"),
+              (std::vector<std::string>{
+                  "/p/lib/quorva-desktop/bin/quorva-desktop", "/p/QuorvaDesktop/bin/quorva-desktop",
+                  "/p/bin/quorva-desktop", "/usr/bin/quorva-desktop", "/opt/q/quorva-desktop"}));
+    EXPECT_EQ(quorva::hostCandidates("/bin", "")[0], "/lib/quorva-desktop/bin/quorva-desktop");
+}
+
+// A folder with status.json, and this test process standing in for its host.
+struct Home {
+    test::TempDir tmp;
+    const std::string home = tmp.path(), runtime = tmp / "desktop";
+    int lock = -1;
+    Home() { ::mkdir(runtime.c_str(), 0700); }
+    ~Home() { ::close(lock); }
+    void status(const std::string& json) const { test::writeFile(runtime + "/status.json", json); }
+    void status(int pid) const {
+        status(R"({"accessibility":true,"bundle_id":"com.quorva.desktop","host_pid":)" +
+               std::to_string(pid) +
+               R"(,"owner":"Quorva","screen_recording":true,"status":"ready"})");
+    }
+    void holdLock() {
+        lock = ::open(runtime.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ASSERT_EQ(::flock(lock, LOCK_EX | LOCK_NB), 0);
+    }
+};
+
+TEST(Client, RunningMeansTheFilesPidHoldsTheRuntimeFoldersLock) {
+    Home h, other;
+    test::TempDir out;
+    test::Process sleeper = test::spawnProcess({"/bin/sleep", "100"}, {}, out.path());
+    const auto running = [&] { return quorva::readStatus(h.home).running; };
+    EXPECT_FALSE(quorva::readStatus(h.home).present);
+    h.status(::getpid());
+    EXPECT_TRUE(quorva::readStatus(h.home).present);
+    EXPECT_FALSE(running()) << "no lock";
+    other.holdLock();
+    EXPECT_FALSE(running()) << "the lock of another home";
+    h.holdLock();
+    EXPECT_TRUE(running());
+    EXPECT_TRUE(quorva::readStatus(h.home).ready());
+    h.status(sleeper.pid);
+    EXPECT_FALSE(running()) << "a live pid that is not the lock holder";
+    h.status(1 << 30);
+    EXPECT_FALSE(running()) << "no such process";
+}
+
+TEST(Client, ReadStatusTakesOnlyAHostStatus) {
+    const std::string ok = R"("owner":"Quorva","bundle_id":"b","host_pid":5,"status":"ready")";
+    // Member order, spacing, escapes and extra members are the writer's business.
+    const std::pair<std::string, std::string> accepted[] = {
+        {R"( {"accessibility":true,"screen_recording":false,"x":[{"y":null}],)" + ok + "}\n",
+         "ready"},
+        {R"({"status":"permission_required","accessibility":false,"screen_recording":false,)"
+         R"("owner":"Q\u0075orva\ud83d\ude00\n","bundle_id":"","host_pid":2147483647})",
+         "permission_required"},
+    };
+    for (const auto& [json, status] : accepted) {
+        Home h;
+        h.status(json);
+        const auto s = quorva::readStatus(h.home);
+        EXPECT_TRUE(s.present && s.error.empty()) << json << s.error;
+        EXPECT_EQ(s.status, status);
+    }
+    Home h;
+    h.status(std::string(accepted[1].first));
+    EXPECT_EQ(quorva::readStatus(h.home).owner, "Quorva\xf0\x9f\x98\x80\n");
+
+    const std::string bad[] = {
+        "",
+        "[]",
+        R"({"accessibility":true,"screen_recording":true,)" + ok + "} {}",
+        R"({"accessibility":"true","screen_recording":true,)" + ok + "}",
+        R"({"screen_recording":true,)" + ok + "}",
+        R"({"accessibility":true,"screen_recording":true,"owner":"Q","bundle_id":"b","host_pid":5,"status":"READY"})",
+        R"({"accessibility":true,"screen_recording":true,"owner":"\ud800","bundle_id":"b","host_pid":5,"status":"ready"})",
+        R"({"accessibility":true,"screen_recording":true,"owner":"a
+b","bundle_id":"b","host_pid":5,"status":"ready"})",
+        std::string(100000, '['),
+        std::string(200, '{'),
+    };
+    for (const char* pid :
+         {"0", "-1", "2147483648", "5.0", "5e0", "05", "\"5\"", "99999999999999999999"}) {
+        Home p;
+        p.status(R"({"accessibility":true,"screen_recording":true,"owner":"Q","bundle_id":"b",)"
+                 R"("status":"ready","host_pid":)" +
+                 std::string(pid) + "}");
+        EXPECT_FALSE(quorva::readStatus(p.home).present) << pid;
+        EXPECT_NE(quorva::readStatus(p.home).error, "") << pid;
+    }
+    for (const auto& json : bad) {
+        Home b;
+        b.status(json);
+        const auto s = quorva::readStatus(b.home);
+        EXPECT_FALSE(s.present) << json.substr(0, 80);
+        EXPECT_NE(s.error.find("status.json"), std::string::npos) << json.substr(0, 80);
+    }
+}
+
+// A reader must never hang or fill its memory on what stands at the path.
+TEST(Client, ReadStatusRefusesAFifoAFolderAndAHugeFile) {
+    Home fifo, folder, huge;
+    ASSERT_EQ(::mkfifo((fifo.runtime + "/status.json").c_str(), 0600), 0);
+    ASSERT_EQ(::mkdir((folder.runtime + "/status.json").c_str(), 0700), 0);
+    huge.status(std::string(1 << 20, ' '));
+    const std::pair<const Home*, std::string> cases[] = {
+        {&fifo, "is not a regular file"}, {&folder, "is not a regular file"}, {&huge, "too large"}};
+    for (const auto& [h, cause] : cases) {
+        const auto s = quorva::readStatus(h->home);
+        EXPECT_FALSE(s.present);
+        EXPECT_NE(s.error.find(cause), std::string::npos) << s.error;
+    }
+    Home notADirectory;
+    test::writeFile(notADirectory.home + "/file", "");
+    EXPECT_EQ(quorva::readStatus(notADirectory.home + "/file").error, "");
+}
+
+TEST(Client, StatusJsonIsTheFilesMembersPlusRunning) {
+    quorva::Status s;
+    EXPECT_EQ(quorva::statusJson(s), R"({"running":false})");
+    s.present = s.running = s.screenRecording = true;
+    s.owner = "a\"b\\c\x01";
+    s.bundleId = "\xd9\x82";
+    s.status = "permission_required";
+    s.hostPid = 12;
+    EXPECT_EQ(quorva::statusJson(s),
+              R"({"accessibility":false,"bundle_id":"ق","host_pid":12,"owner":"a\"b\\c\u0001",)"
+              R"("screen_recording":true,"status":"permission_required","running":true})");
+}
+
+TEST(Client, RegistrationMakesTheFolderAndRemovesOnlyItsOwnEntry) {
+    test::TempDir tmp;
+    const std::string home = tmp / "new/home", clients = home + "/desktop/clients";
+    const std::string mine = clients + "/" + std::to_string(::getpid());
+    {
+        quorva::Registration moved;
+        {
+            quorva::Registration r(home);
+            ASSERT_TRUE(r.ok()) << r.error();
+            EXPECT_EQ(r.path(), mine);
+            for (const auto& f : {tmp / "new", home, home + "/desktop", clients})
+                EXPECT_EQ(test::modeOf(f), 0700u) << f;
+            moved = std::move(r);
+        }
+        EXPECT_TRUE(test::pathExists(mine)) << "moved-from object removed the entry";
+        {
+            quorva::Registration twice(home);  // the same pid: it did not make the entry
+            EXPECT_TRUE(twice.ok());
+        }
+        EXPECT_TRUE(test::pathExists(mine)) << "removed by an object that did not make it";
+    }
+    EXPECT_FALSE(test::pathExists(mine));
+    for (const int pid : {0, -1, -2147483647}) {
+        quorva::Registration r(home, pid);
+        EXPECT_FALSE(r.ok()) << pid;
+        EXPECT_EQ(platform::listDirectory(clients)->size(), 0u) << pid;
+    }
+    test::writeFile(tmp / "file", "");
+    quorva::Registration blocked(tmp / "file/home");
+    EXPECT_FALSE(blocked.ok());
+    EXPECT_NE(blocked.error().find(tmp / "file is not a folder"), std::string::npos)
+        << blocked.error();
+}
+
+// The host writes its status before each look at the clients folder.
+TEST(Client, RegistrationIsSeenOnceARunningHostWritesAfterIt) {
+    Home h;
+    quorva::Registration r(h.home);
+    ASSERT_TRUE(r.ok());
+    const auto stamp = [&](const std::string& path, long delta) {
+        struct stat st {};
+        ::stat(r.path().c_str(), &st);
+        const timespec times[2] = {st.st_mtim, {st.st_mtim.tv_sec + delta, st.st_mtim.tv_nsec}};
+        ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+    };
+    h.status(::getpid());
+    stamp(h.runtime + "/status.json", -1);
+    h.holdLock();
+    EXPECT_FALSE(r.seenByHost()) << "written before the entry";
+    stamp(h.runtime + "/status.json", 0);
+    EXPECT_FALSE(r.seenByHost()) << "written at the same moment";
+    stamp(h.runtime + "/status.json", 1);
+    EXPECT_TRUE(r.seenByHost());
+    ::close(std::exchange(h.lock, -1));
+    EXPECT_FALSE(r.seenByHost()) << "its host has ended";
+}
+
+TEST(Client, WindowRequestNeedsAHomeAHostHasRunIn) {
+    Home h;
+    EXPECT_FALSE(quorva::requestWindow(h.home + "/none").ok());
+    for (int i = 0; i < 2; ++i) EXPECT_TRUE(quorva::requestWindow(h.home).ok()) << i;
+    EXPECT_EQ(test::modeOf(h.runtime + "/show-permissions"), 0600u);
+}
+
+TEST(Client, WaitForDriverConnectsOnceServedAndKeepsItsDeadline) {
+    Home h;
+    const std::string path = h.runtime + "/driver.sock";
+    const auto started = std::chrono::steady_clock::now();
+    const auto absent = quorva::waitForDriver(h.home, 300ms);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 300ms);
+    EXPECT_NE(absent.cause().find(path), std::string::npos) << absent.cause();
+    platform::FileHandle server(::socket(AF_UNIX, SOCK_STREAM, 0));
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+    ASSERT_EQ(::bind(server.fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    EXPECT_FALSE(quorva::waitForDriver(h.home, 50ms).ok()) << "bound but not listening";
+    std::thread later([&] {
+        std::this_thread::sleep_for(200ms);
+        ::listen(server.fd(), 4);
+    });
+    EXPECT_TRUE(quorva::waitForDriver(h.home, 10s).ok());
+    later.join();
+    EXPECT_FALSE(quorva::waitForDriver(std::string(120, 'x'), 10s).ok()) << "path too long";
+}
+
+// A host that quits just as ours starts holds the lock, so ours exits 0 and
+// leaves no host: start-up must try again rather than wait for nobody.
+TEST(Client, StartTriesAgainWhenTheLockHolderWasQuitting) {
+    Home h;
+    h.holdLock();
+    std::thread quitting([&] {
+        std::this_thread::sleep_for(600ms);
+        ::close(std::exchange(h.lock, -1));
+    });
+    quorva::StartOptions options;
+    options.home = h.home;
+    options.host = test::builtAppFolder() + "/bin/quorva-desktop";
+    const auto started = quorva::startHost(options);
+    quitting.join();
+    EXPECT_TRUE(started.ok()) << started.cause();
+    const auto s = quorva::readStatus(h.home);
+    ASSERT_TRUE(s.running);  // so hostPid names the host, never 0 (our own group)
+    ::kill(s.hostPid, SIGTERM);
+}
+
+TEST(Client, StartNamesWhyNoHostCameUp) {
+    test::TempDir tmp;
+    test::writeFile(tmp / "file", "");
+    test::writeFile(tmp / "fails", "#!/bin/sh\nexit 1\n", 0755);
+    test::writeFile(tmp / "loses", "#!/bin/sh\nexit 0\n", 0755);
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {tmp / "file/home", tmp / "fails", tmp / "file is not a folder"},
+        {tmp / "home", tmp / "fails", "its driver is missing"},
+        {tmp / "home", tmp / "loses", "no host wrote its status in " + tmp / "home within 0.5 s"},
+        {tmp / "home", tmp / "none", "cannot run " + tmp / "none: No such file"},
+        {"relative", tmp / "fails", "must be an absolute path"},
+    };
+    for (const auto& [home, host, cause] : cases) {
+        quorva::StartOptions options;
+        options.home = home;
+        options.host = host;
+        options.timeout = 500ms;
+        const auto started = quorva::startHost(options);
+        EXPECT_NE(started.cause().find(cause), std::string::npos) << started.cause();
+    }
+}
+
+}  // namespace

@@ -1,0 +1,268 @@
+// quorvactl end to end, with the real built host in temporary homes.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "quorva/client.h"
+#include "support/test_support.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+struct Result {
+    int status = -1;  // raw wait status
+    std::string out, err;
+    int exit() const { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
+};
+
+class Ctl : public ::testing::Test {
+  public:
+    test::TempDir tmp;
+    const std::string home = tmp / "home";
+    std::vector<std::string> env = test::environmentWith({}, {"DISPLAY", "WAYLAND_DISPLAY"});
+
+    // Hosts run detached: end every process that works in this test's folder.
+    ~Ctl() override {
+        for (const pid_t pid : processesUnder(tmp.path())) ::kill(pid, SIGKILL);
+    }
+
+    test::Process spawn(std::vector<std::string> args) {
+        args.insert(args.begin(), QUORVA_TEST_CTL);
+        return test::spawnProcess(args, env, tmp.path());
+    }
+    Result run(const std::vector<std::string>& args, std::chrono::milliseconds timeout = 20s) {
+        auto p = spawn(args);
+        Result r;
+        r.status = p.wait(timeout);
+        r.out = test::readFile(p.outPath);
+        r.err = test::readFile(p.errPath);
+        return r;
+    }
+    std::string at(const std::string& name, const std::string& h = "") const {
+        return (h.empty() ? home : h) + "/desktop/" + name;
+    }
+    quorva::Status status(const std::string& h = "") const {
+        return quorva::readStatus(h.empty() ? home : h);
+    }
+
+    // Live processes whose command line names `folder`, by program name.
+    static std::vector<pid_t> processesUnder(const std::string& folder,
+                                             const std::string& name = "") {
+        std::vector<pid_t> found;
+        for (const auto& e : std::filesystem::directory_iterator("/proc")) {
+            const pid_t pid = std::atoi(e.path().filename().c_str());
+            std::string cmd = test::readFile(e.path() / "cmdline");
+            if (pid <= 0 || pid == ::getpid() || cmd.find(folder) == std::string::npos) continue;
+            if (name.empty() || cmd.substr(0, cmd.find('\0')).ends_with("/" + name))
+                found.push_back(pid);
+        }
+        return found;
+    }
+
+    // Checks status files against the installed schema with an independent validator.
+    static int validate(const std::vector<std::string>& files) {
+        std::string cmd = "/usr/bin/python3 " QUORVA_TEST_SOURCE_DIR
+                          "/ctl/validate_status.py " QUORVA_TEST_SCHEMA;
+        for (const auto& f : files) cmd += " '" + f + "'";
+        const int status = std::system((cmd + " 2>/dev/null").c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+};
+
+TEST_F(Ctl, StatusBeforeWhileAndAfterAHostWithoutDisplay) {
+    const std::vector<std::string> ask{"status", "--home", home},
+        json{"status", "--json", "--home", home};
+    Result r = run(ask);
+    EXPECT_EQ(std::pair(r.exit(), r.out), std::pair(3, std::string("not running\n")));
+    EXPECT_EQ(run(json).out, "{\"running\":false}\n");
+    r = run({"start", "--home", home});
+    EXPECT_EQ(std::tuple(r.exit(), r.out, r.err), std::tuple(0, "", ""));
+    r = run(ask);
+    EXPECT_EQ(std::pair(r.exit(), r.out), std::pair(2, std::string("permission_required\n")));
+    const int host = status().hostPid;
+    ASSERT_GT(host, 0);  // kill(0) would be our own process group
+    EXPECT_EQ(processesUnder(home, "quorva-desktop"), std::vector<pid_t>{host});
+    r = run(json);
+    EXPECT_EQ(
+        r.out,
+        R"({"accessibility":false,"bundle_id":"com.quorva.desktop","host_pid":)" +
+            std::to_string(host) +
+            R"(,"owner":"Quorva","screen_recording":false,"status":"permission_required","running":true})"
+            "\n");
+
+    // What the host wrote passes the schema; each way of breaking it does not.
+    EXPECT_EQ(validate({at("status.json")}), 0);
+    const std::string real = test::readFile(at("status.json"));
+    const std::pair<std::string, std::string> breaks[] = {{"\"permission_required\"", "\"ready\""},
+                                                          {"\"owner\":\"Quorva\",", ""},
+                                                          {"{", "{\"version\":1,"},
+                                                          {"\"host_pid\":", "\"host_pid\":-"}};
+    for (const auto& [from, to] : breaks) {
+        std::string broken = real;
+        broken.replace(broken.find(from), from.size(), to);
+        test::writeFile(tmp / "broken.json", broken);
+        EXPECT_EQ(validate({tmp / "broken.json"}), 1) << broken;
+    }
+
+    ::kill(host, SIGTERM);
+    ASSERT_TRUE(test::waitFor([&] { return run(ask).exit() == 3; }));
+    r = run(json);
+    EXPECT_NE(r.out.find("\"host_pid\":" + std::to_string(host) + ","), std::string::npos);
+    EXPECT_NE(r.out.find("\"running\":false}"), std::string::npos) << r.out;
+    // A stale file whose pid now names another live program.
+    auto other = test::spawnProcess({"/bin/sleep", "100"}, {}, tmp.path());
+    std::string stale = real;
+    stale.replace(stale.find(std::to_string(host)), std::to_string(host).size(),
+                  std::to_string(other.pid));
+    test::writeFile(at("status.json"), stale);
+    EXPECT_EQ(run(ask).exit(), 3);
+    const auto waited = Clock::now();
+    EXPECT_EQ(run({"status", "--wait", "running", "--timeout", "0.3", "--home", home}).exit(), 3);
+    EXPECT_GE(Clock::now() - waited, 300ms);
+}
+
+TEST_F(Ctl, UnderXvfbReadyAndPermissionsConsumesItsTriggerAndShowsTheWindow) {
+    test::Xvfb x;
+    ASSERT_TRUE(x.ok());
+    env.push_back("DISPLAY=" + x.display());
+    const auto windows = [&] {
+        const std::string cmd =
+            "DISPLAY=" + x.display() + " xwininfo -root -tree | grep -c '\"Quorva permissions\"'";
+        std::unique_ptr<FILE, int (*)(FILE*)> p(::popen(cmd.c_str(), "r"), ::pclose);
+        int n = 0;
+        return std::fscanf(p.get(), "%d", &n) == 1 ? n : 0;
+    };
+    ASSERT_EQ(run({"start", "--english", "--home", home}).exit(), 0);
+    Result r = run({"status", "--wait", "ready", "--home", home});
+    EXPECT_EQ(std::pair(r.exit(), r.out), std::pair(0, std::string("ready\n")));
+    EXPECT_EQ(validate({at("status.json")}), 0);
+    EXPECT_EQ(windows(), 0);
+
+    r = run({"permissions", "--home", home});
+    EXPECT_EQ(std::tuple(r.exit(), r.out, r.err), std::tuple(0, "", ""));
+    EXPECT_FALSE(test::pathExists(at("show-permissions")));
+    EXPECT_TRUE(test::waitFor([&] { return windows() > 0; }, 5s));
+    const int before = windows();
+    // No host yet: one is started that shows its window.
+    const std::string second = tmp / "second";
+    EXPECT_EQ(run({"permissions", "--english", "--home", second}).exit(), 0);
+    EXPECT_TRUE(status(second).running);
+    EXPECT_TRUE(test::waitFor([&] { return windows() > before; }, 5s));
+}
+
+TEST_F(Ctl, TwoStartsAtOnceLeaveOneHostAndOneDriver) {
+    for (int round = 0; round < 3; ++round) {
+        const std::string h = tmp / ("home" + std::to_string(round));
+        auto a = spawn({"start", "--home", h});
+        auto b = spawn({"start", "--home", h});
+        EXPECT_EQ(a.wait(20s), 0);
+        EXPECT_EQ(b.wait(20s), 0);
+        const auto count = [&](const char* name) { return processesUnder(h, name).size(); };
+        // A losing host ends at once; give it that moment before counting.
+        test::waitFor([&] { return count("quorva-desktop") == 1 && count("vov-driver") == 1; }, 2s);
+        EXPECT_EQ(count("quorva-desktop"), 1u) << round;
+        EXPECT_EQ(count("vov-driver"), 1u) << round;
+        EXPECT_TRUE(status(h).running);
+    }
+}
+
+// Each program notes its pid; `hold` registers that pid while it runs.
+TEST_F(Ctl, HoldRegistersCommandAndPassesOnItsStatusAndSignals) {
+    struct Case {
+        std::string script;
+        int signal;
+        int waitStatus;
+    };
+    const std::string note = "echo $$ > '" + tmp / "pid" + "'; ";
+    const Case cases[] = {
+        {note + "sleep 1.5; exit 7", 0, 7 << 8},
+        {note + "trap 'exit 42' TERM; while :; do sleep 0.05; done", SIGTERM, 42 << 8},
+        {note + "exec sleep 100", SIGTERM, SIGTERM},
+        {note + "exec sleep 100", SIGUSR1, SIGUSR1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.script);
+        std::filesystem::remove(tmp / "pid");
+        auto holder = spawn({"hold", "--home", home, "--", "/bin/sh", "-c", c.script});
+        ASSERT_TRUE(test::waitFor([&] { return !test::readFile(tmp / "pid").empty(); }));
+        const std::string entry =
+            at("clients/" + std::to_string(std::stoi(test::readFile(tmp / "pid"))));
+        EXPECT_TRUE(test::waitFor([&] { return test::pathExists(entry); }, 2s));
+        if (c.signal) holder.kill(c.signal);
+        EXPECT_EQ(holder.wait(), c.waitStatus);
+        EXPECT_EQ(std::filesystem::is_empty(home + "/desktop/clients"), true);
+        EXPECT_TRUE(status().running);
+    }
+}
+
+// The host ends more than 60 s after its last attended tick.
+TEST_F(Ctl, SlowHoldKeepsTheHostWhileCommandRunsThenItEndsOnIdle) {
+    auto holder = spawn({"hold", "--home", home, "--", "/bin/sleep", "6"});
+    EXPECT_EQ(holder.wait(20s), 0);
+    const auto ended = Clock::now();
+    ASSERT_TRUE(status().running);
+    ASSERT_TRUE(test::waitFor([&] { return !status().running; }, 70s));
+    // Unregistered, the host would have ended 54 s after the command did.
+    EXPECT_GT(Clock::now() - ended, 58s);
+    EXPECT_TRUE(processesUnder(home, "vov-driver").empty() ||
+                test::waitFor([&] { return processesUnder(home, "vov-driver").empty(); }, 3s));
+}
+
+TEST_F(Ctl, ErrorsAreOneLineNamingTheCause) {
+    test::writeFile(tmp / "file", "");
+    std::filesystem::create_symlink(tmp / "nothing", tmp / "dangling");
+    std::filesystem::create_directory(tmp / "lone");
+    std::filesystem::copy_file(QUORVA_TEST_CTL, tmp / "lone/quorvactl");
+    struct Case {
+        std::vector<std::string> args;
+        int exit;
+        std::string cause;
+    };
+    const Case cases[] = {
+        {{"wait-driver", "--home", home, "--timeout", "0.3"}, 1, "within 0.3 s"},
+        {{"start", "--home", tmp / "file/home"}, 1, tmp / "file is not a folder"},
+        {{"start", "--home", tmp / "dangling"}, 1, tmp / "dangling is a link to nothing"},
+        {{"status", "--timeout", "soon"}, 1, "--timeout takes seconds, not 'soon'"},
+        {{"status", "--english"}, 1, "unknown option '--english'"},
+        {{"restart"}, 1, "unknown command 'restart'"},
+        {{"hold"}, 125, "hold needs a command"},
+        {{"hold", "--home", tmp / "file/home", "--", "true"}, 125, "is not a folder"},
+        {{"hold", "--home", home, "--", tmp / "no-such-program"}, 127, "cannot run"},
+    };
+    for (const auto& c : cases) {
+        const Result r = run(c.args);
+        EXPECT_EQ(r.exit(), c.exit) << c.args[0] << " " << r.err;
+        EXPECT_NE(r.err.find(c.cause), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_TRUE(r.err.starts_with("quorvactl")) << r.err;
+    }
+    // Installed nowhere and not on PATH.
+    env = test::environmentWith({"PATH=/nonexistent"}, {"DISPLAY"});
+    auto lone =
+        test::spawnProcess({tmp / "lone/quorvactl", "start", "--home", tmp / "h"}, env, tmp.path());
+    EXPECT_EQ(WEXITSTATUS(lone.wait()), 1);
+    EXPECT_EQ(test::readFile(lone.errPath),
+              "quorvactl start: no host binary: quorva-desktop is neither installed beside this "
+              "program nor on PATH\n");
+}
+
+TEST_F(Ctl, EveryCommandHasHelpAndTheToolAVersion) {
+    for (const char* cmd : {"status", "start", "hold", "permissions", "wait-driver", "home"}) {
+        const Result r = run({cmd, "--help"});
+        EXPECT_EQ(r.exit(), 0);
+        EXPECT_TRUE(r.out.starts_with(std::string("usage: quorvactl ") + cmd + " ")) << r.out;
+    }
+    EXPECT_TRUE(run({"--help"}).out.starts_with("usage: quorvactl COMMAND"));
+    EXPECT_EQ(run({"--version"}).out, "quorvactl 0.1.0\n");
+}
+
+}  // namespace
