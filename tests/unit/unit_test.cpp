@@ -119,6 +119,12 @@ TEST(StatusFile, FailedWriteKeepsTheOldFileAndLeavesNoLitter) {
     EXPECT_EXIT(::_exit(writeUnderSizeLimit()), ::testing::ExitedWithCode(0), "");
     EXPECT_EQ(test::readFile(path), serialise(makeHostStatus(false, false, 1)));
     EXPECT_EQ(platform::listDirectory(tmp.path()), std::vector<std::string>{"status.json"});
+    // A folder in the file's place is neither swapped away nor removed.
+    const std::string folder = tmp / "folder/status.json";
+    ASSERT_TRUE(platform::createDirectory(folder + "/kept", 0700));
+    EXPECT_FALSE(writeStatusFile(folder, makeHostStatus(1, 1, 2)));
+    EXPECT_EQ(platform::listDirectory(folder), std::vector<std::string>{"kept"});
+    EXPECT_EQ(platform::listDirectory(tmp / "folder"), std::vector<std::string>{"status.json"});
 }
 
 // The window's buttons start the desktop's URL opener for real: it must get no secrets.
