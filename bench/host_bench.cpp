@@ -398,6 +398,10 @@ void exitOnDriverDeath(const char* label, const std::string& display) {
             stop(host, f.failures, "host");
             continue;
         }
+        // Supervising: the toolkit has started (a driver that dies before that
+        // is noticed once it has).
+        for (int wait = 0; wait < 5000 && !fs::exists(h.runtime + "/status.json"); ++wait)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         pid_t driver = -1;
         std::ifstream log(h.runtime + "/desktop.log");
         for (std::string line; driver < 0 && std::getline(log, line);)

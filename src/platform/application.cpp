@@ -4,8 +4,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <QApplication>
-#include <QSocketNotifier>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +13,7 @@
 #include <vector>
 
 #include "platform/display.h"
+#include "platform/toolkit.h"
 
 namespace platform {
 namespace {
@@ -34,37 +33,11 @@ void onQuitSignal(int) {
     errno = saved;
 }
 
-void postNow(std::function<void()> block) {
-    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(block), Qt::QueuedConnection);
-}
-
-// Qt also reads options such as -platform or -reverse from argv; the host
-// accepts only its own three options, so Qt gets a list of our making. The
-// platform named here also outranks QT_QPA_PLATFORM.
-struct ToolkitArguments {
-    int argc = 0;
-    char* argv[4] = {};
-};
-
-ToolkitArguments& toolkitArguments(char* program) {
-    static ToolkitArguments a;
-    static char platformFlag[] = "-platform";
-    a.argv[a.argc++] = program;
-    a.argv[a.argc++] = platformFlag;
-    a.argv[a.argc++] = const_cast<char*>(toolkitPlatform());
-    return a;
-}
-
 }  // namespace
 
 Application::Application(int, char** argv) {
     static char fallbackName[] = "quorva-desktop";
     program_ = argv && argv[0] ? argv[0] : fallbackName;
-    // The host prints nothing: the toolkit's own diagnostics are dropped too.
-    // A fatal one would abort; the host ends the quiet way instead.
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString&) {
-        if (type == QtFatalMsg) endAfterFailure();
-    });
     // Looked for in the background while the host launches its driver.
     lookForDisplay();
 }
@@ -104,30 +77,28 @@ int Application::run() {
     if (delegate_) delegate_->applicationWillFinishLaunching();
     startToolkit();
     if (delegate_ && !quitting_) delegate_->applicationDidFinishLaunching();
-    QApplication::exec();
+    toolkit()->exec();
     // Left some other way (a session manager's quit): still the one quit path.
     terminate(0);
     return 0;
 }
 
 void Application::startToolkit() {
-    ToolkitArguments& a = toolkitArguments(program_);
-    // Lives until the process ends; the quit path ends the process directly.
-    auto* qapp = new QApplication(a.argc, a.argv);
-    qapp->setApplicationName("QuorvaDesktop");
-    qapp->setQuitOnLastWindowClosed(false);
-    if (quitPipe[0] >= 0) {
-        auto* notifier = new QSocketNotifier(quitPipe[0], QSocketNotifier::Read);
-        QObject::connect(notifier, &QSocketNotifier::activated, [this] {
+    Toolkit* gui = toolkit();
+    if (!gui) endAfterFailure();  // nothing to run a window or a timer with
+    // The host prints nothing: the toolkit's own diagnostics are dropped too.
+    // A fatal one would abort; the host ends the quiet way instead.
+    gui->start(program_, toolkitPlatform(), endAfterFailure);
+    if (quitPipe[0] >= 0)
+        gui->whenReadable(quitPipe[0], [this] {
             char buf[16];
             while (::read(quitPipe[0], buf, sizeof buf) > 0) {
             }
             terminate(0);
         });
-    }
     std::lock_guard lock(mainQueueMutex);
     toolkitStarted = true;
-    for (auto& block : pendingForMain) postNow(std::move(block));
+    for (auto& block : pendingForMain) gui->post(std::move(block));
     pendingForMain.clear();
 }
 
@@ -154,7 +125,7 @@ void Application::terminate(int exitStatus) {
 void Application::postToMain(std::function<void()> block) {
     std::lock_guard lock(mainQueueMutex);
     if (toolkitStarted)
-        postNow(std::move(block));
+        toolkit()->post(std::move(block));
     else
         pendingForMain.push_back(std::move(block));
 }

@@ -2,9 +2,8 @@
 
 #include <sys/stat.h>
 
-#include <QFontDatabase>
-
 #include "platform/files.h"
+#include "platform/toolkit.h"
 
 namespace platform {
 
@@ -28,11 +27,11 @@ std::optional<std::string> resourcePath(const std::string& name, const std::stri
 }
 
 bool registerFontForProcess(const std::string& path) {
-    return QFontDatabase::addApplicationFont(QString::fromStdString(path)) >= 0;
+    return toolkit()->registerFont(path);
 }
 
 bool fontFamilyAvailable(const std::string& family) {
-    return QFontDatabase::hasFamily(QString::fromStdString(family));
+    return toolkit()->hasFontFamily(family);
 }
 
 }  // namespace platform

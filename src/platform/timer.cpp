@@ -1,23 +1,16 @@
 #include "platform/timer.h"
 
-#include <QTimer>
-#include <cmath>
+#include "platform/toolkit.h"
 
 namespace platform {
 
 RepeatingTimer::RepeatingTimer(double intervalSeconds, std::function<void()> action)
-    : timer_(std::make_unique<QTimer>()) {
-    // No tolerance: the default coarse timer may drift by 5 %.
-    timer_->setTimerType(Qt::PreciseTimer);
-    timer_->setInterval(static_cast<int>(std::lround(intervalSeconds * 1000.0)));
-    QObject::connect(timer_.get(), &QTimer::timeout, std::move(action));
-    timer_->start();
-}
+    : impl_(toolkit()->repeatingTimer(intervalSeconds, std::move(action))) {}
 
 RepeatingTimer::~RepeatingTimer() = default;
 
 void RepeatingTimer::invalidate() {
-    timer_->stop();
+    impl_->stop();
 }
 
 }  // namespace platform

@@ -3,9 +3,9 @@
 #include <functional>
 #include <memory>
 
-class QTimer;
-
 namespace platform {
+
+class ToolkitTimer;
 
 // A repeating timer on the main run loop. Once invalidated it calls nothing.
 class RepeatingTimer {
@@ -18,7 +18,7 @@ class RepeatingTimer {
     void invalidate();
 
   private:
-    std::unique_ptr<QTimer> timer_;
+    std::unique_ptr<ToolkitTimer> impl_;
 };
 
 }  // namespace platform

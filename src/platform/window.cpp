@@ -1,113 +1,27 @@
 #include "platform/window.h"
 
-#include <QApplication>
-#include <QGuiApplication>
-#include <QLabel>
-#include <QPixmap>
-#include <QPushButton>
-#include <QScreen>
-#include <QWidget>
+#include "platform/toolkit.h"
 
 namespace platform {
-namespace {
 
-QColor toQColor(Color c) {
-    return QColor(c.red, c.green, c.blue);
-}
-
-// Bottom-left origin to Qt's top-left origin.
-void place(QWidget* view, const Rect& r, int contentHeight) {
-    view->setGeometry(r.x, contentHeight - r.y - r.height, r.width, r.height);
-}
-
-QWidget* makeView(const ImageView& s, QWidget* parent, int contentHeight) {
-    auto* view = new QLabel(parent);
-    view->setObjectName(QString::fromStdString(s.name));
-    view->setAlignment(Qt::AlignCenter);
-    if (s.imagePath) {
-        QPixmap image(QString::fromStdString(*s.imagePath));
-        if (!image.isNull()) {
-            const qreal dpr = view->devicePixelRatioF();
-            const QSize box(s.frame.width * dpr, s.frame.height * dpr);
-            // Proportionally down: a smaller image keeps its own size.
-            if (image.width() > box.width() || image.height() > box.height())
-                image = image.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-            image.setDevicePixelRatio(dpr);
-            view->setPixmap(image);
-        }
-    }
-    place(view, s.frame, contentHeight);
-    return view;
-}
-
-QWidget* makeView(const Label& s, QWidget* parent, int contentHeight) {
-    auto* label = new QLabel(QString::fromStdString(s.text), parent);
-    label->setObjectName(QString::fromStdString(s.name));
-    label->setTextFormat(Qt::PlainText);
-    label->setWordWrap(true);
-    QFont font =
-        s.fontFamily.empty() ? QApplication::font() : QFont(QString::fromStdString(s.fontFamily));
-    font.setPixelSize(s.pixelSize);
-    label->setFont(font);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, toQColor(s.color));
-    label->setPalette(palette);
-    place(label, s.frame, contentHeight);
-    // Absolute: right means the right edge, whatever the layout direction.
-    const Qt::Alignment horizontal = s.alignment == Alignment::Right
-                                         ? Qt::AlignRight | Qt::AlignAbsolute
-                                         : Qt::AlignLeft | Qt::AlignAbsolute;
-    label->setAlignment(horizontal | Qt::AlignTop);
-    return label;
-}
-
-QWidget* makeView(const Button& s, QWidget* parent, int contentHeight) {
-    auto* button = new QPushButton(QString::fromStdString(s.title), parent);
-    button->setObjectName(QString::fromStdString(s.name));
-    if (s.action)
-        QObject::connect(button, &QPushButton::clicked, [action = s.action] { action(); });
-    place(button, s.frame, contentHeight);
-    button->setAutoDefault(false);
-    return button;
-}
-
-}  // namespace
-
-Window::Window(const WindowLayout& layout) : widget_(std::make_unique<QWidget>()) {
-    QWidget* w = widget_.get();
-    w->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                      Qt::WindowCloseButtonHint);
-    w->setAttribute(Qt::WA_DeleteOnClose, false);
-    w->setFixedSize(layout.width, layout.height);
-    w->setWindowTitle(QString::fromStdString(layout.title));
-    QPalette palette = w->palette();
-    palette.setColor(QPalette::Window, toQColor(layout.background));
-    w->setPalette(palette);
-    w->setAutoFillBackground(true);
-    for (const View& view : layout.views)
-        std::visit([&](const auto& s) { makeView(s, w, layout.height); }, view);
-}
+Window::Window(const WindowLayout& layout) : impl_(toolkit()->window(layout)) {}
 
 Window::~Window() = default;
 
 void Window::center() {
-    QScreen* screen = QGuiApplication::primaryScreen();
-    if (!screen) return;
-    const QRect area = screen->availableGeometry();
-    widget_->move(area.x() + (area.width() - widget_->width()) / 2,
-                  area.y() + (area.height() - widget_->height()) / 2);
+    impl_->center();
 }
 
 void Window::makeKeyAndOrderFront() {
-    widget_->show();
-    widget_->raise();
-    widget_->activateWindow();
+    impl_->makeKeyAndOrderFront();
 }
 
 bool Window::isVisible() const {
-    // Minimised counts as off screen, as it does for a Cocoa window.
-    return widget_->isVisible() && !widget_->isMinimized() &&
-           QGuiApplication::platformName() != QLatin1String("offscreen");
+    return impl_->isVisible();
+}
+
+QWidget* Window::widget() const {
+    return impl_->widget();
 }
 
 }  // namespace platform

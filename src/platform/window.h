@@ -11,6 +11,8 @@ class QWidget;
 
 namespace platform {
 
+class ToolkitWindow;
+
 // Frames use the macOS convention: origin at the bottom-left corner of the
 // content area, y upward, in points (logical pixels).
 struct Rect {
@@ -75,10 +77,11 @@ class Window {
     // anyone can look at, so a window there never counts.
     bool isVisible() const;
 
-    QWidget* widget() const { return widget_.get(); }
+    // The toolkit's own widget, for tests that look inside.
+    QWidget* widget() const;
 
   private:
-    std::unique_ptr<QWidget> widget_;
+    std::unique_ptr<ToolkitWindow> impl_;
 };
 
 }  // namespace platform
