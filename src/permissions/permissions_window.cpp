@@ -30,7 +30,9 @@ void QuorvaDesktop::showPermissions() {
                 if (auto host = weak.lock()) host->grantScreen();
             },
     };
-    window = std::make_unique<platform::Window>(permissions::permissionsWindowLayout(inputs));
+    platform::WindowLayout layout = permissions::permissionsWindowLayout(inputs);
+    layout.iconPath = platform::resourcePath(t::kIcon, "png");
+    window = std::make_unique<platform::Window>(layout);
     window->center();
     window->makeKeyAndOrderFront();
     system_.activate();

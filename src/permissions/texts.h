@@ -29,5 +29,6 @@ inline const std::string kScreenButtonEnglish = "See the screen";
 
 inline const std::string kLogoPersian = "quorva-lockup-fa-off-white-w360";
 inline const std::string kLogoEnglish = "quorva-lockup-en-off-white-w360";
+inline const std::string kIcon = "quorva-icon-128";
 
 }  // namespace permissions::texts

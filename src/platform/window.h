@@ -61,6 +61,8 @@ struct WindowLayout {
     std::string title;
     Color background;
     std::vector<View> views;  // added to the content in this order
+    // For task bars and window switchers; none leaves the desktop's default.
+    std::optional<std::string> iconPath;
 };
 
 // A window kept for the whole run: closing hides it, nothing releases it.

@@ -42,6 +42,8 @@ class QtToolkit final : public Toolkit {
         static int argc = 3;
         // Lives until the process ends; the quit path ends the process directly.
         auto* app = new QApplication(argc, argv);
+        // Also the window's class on X11 (WM_CLASS), which the desktop
+        // entry's StartupWMClass names.
         app->setApplicationName("QuorvaDesktop");
         app->setQuitOnLastWindowClosed(false);
     }

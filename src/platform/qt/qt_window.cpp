@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
@@ -81,6 +82,7 @@ class QtWindow final : public ToolkitWindow {
         w->setAttribute(Qt::WA_DeleteOnClose, false);
         w->setFixedSize(layout.width, layout.height);
         w->setWindowTitle(QString::fromStdString(layout.title));
+        if (layout.iconPath) w->setWindowIcon(QIcon(QString::fromStdString(*layout.iconPath)));
         QPalette palette = w->palette();
         palette.setColor(QPalette::Window, toQColor(layout.background));
         w->setPalette(palette);
