@@ -4,7 +4,7 @@
 # ./bench/run.sh --cpu  also the 60-second idle CPU measurement
 set -euo pipefail
 cd "$(dirname "$0")/.."
-./scripts/setup.sh
+./scripts/setup.sh test
 cmake --build build -j2 --target tick_bench host_bench window_bench >/dev/null
 B=build/bench
 

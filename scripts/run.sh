@@ -21,7 +21,7 @@ if [[ ${1:-} == --watch ]]; then
     done
 fi
 
-(cd "$repo" && ./scripts/setup.sh)
+(cd "$repo" && ./scripts/setup.sh run)
 cd "$here"
 # Only --home is needed here; quorvactl works the folder out as the host does.
 home_option=()

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Sets up and builds QuorvaDesktop, then runs every test.
+# Sets up and builds QuorvaDesktop with its tests, then runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# python3-jsonschema checks status.json against its schema.
-./scripts/setup.sh python3-jsonschema
+./scripts/setup.sh test
 cd build
+echo "test: running every test with ctest"
 ctest --output-on-failure -j2 --timeout 300
