@@ -1,0 +1,155 @@
+#!/usr/bin/env bash
+# The host as users get it, checked from the outside:
+#   check.sh install BUILD SOURCE        `cmake --install` into a DESTDIR: the layout,
+#                                        the host through its link on PATH, and on X
+#                                        the window's class and icon against the entry
+#   check.sh package BUILD SOURCE        `cpack -G DEB`: name, contents, dependencies,
+#                                        stripped programs, lintian, the unpacked host
+#   check.sh desktop-entry BUILD SOURCE  desktop-file-validate
+set -euo pipefail
+mode=$1 build=$2 source=$3
+tmp=$(mktemp -d)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do
+        kill -KILL "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true
+    done
+    rm -rf "$tmp"
+}
+trap cleanup EXIT
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+# Polls the command until it succeeds, for up to $1 tenths of a second.
+wait_for() {
+    local tenths=$1
+    shift
+    for ((i = 0; i < tenths; i++)); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# Everything installed under /usr, folders with a trailing slash.
+expected_paths() {
+    local r=usr/lib/quorva-desktop/Resources
+    printf '%s\n' usr/ usr/bin/ usr/bin/quorva-desktop usr/lib/ usr/lib/quorva-desktop/ \
+        usr/lib/quorva-desktop/bin/ usr/lib/quorva-desktop/bin/quorva-desktop $r/ $r/vov-driver \
+        $r/quorva-icon-128.png $r/quorva-lockup-en-off-white-w360.png \
+        $r/quorva-lockup-fa-off-white-w360.png usr/share/ usr/share/applications/ \
+        usr/share/applications/com.quorva.desktop.desktop usr/share/doc/ \
+        usr/share/doc/quorva-desktop/ usr/share/doc/quorva-desktop/changelog.gz \
+        usr/share/doc/quorva-desktop/copyright usr/share/man/ usr/share/man/man1/ \
+        usr/share/man/man1/quorva-desktop.1.gz usr/share/icons/ usr/share/icons/hicolor/
+    for size in 48x48 128x128 256x256 scalable; do
+        local ext=png
+        [[ $size == scalable ]] && ext=svg
+        printf '%s\n' "usr/share/icons/hicolor/$size/" "usr/share/icons/hicolor/$size/apps/" \
+            "usr/share/icons/hicolor/$size/apps/com.quorva.desktop.$ext"
+    done
+    # A build without the font has neither the font nor its licence.
+    if [[ -e $build/QuorvaDesktop/Resources/Vazirmatn.ttf ]]; then
+        printf '%s\n' $r/Vazirmatn.ttf $r/Vazirmatn-OFL.txt
+    fi
+}
+
+same_paths() {  # what, actual list file
+    expected_paths | sort >"$tmp/expected"
+    sort "$2" >"$tmp/actual"
+    diff -u "$tmp/expected" "$tmp/actual" >&2 || fail "$1 differs from the expected files (+ extra, - missing)"
+}
+
+# Starts the host (the command line given) with a fresh home and no display,
+# checks that it runs the driver from $resources, stops it with SIGTERM and
+# checks that it and the driver end, the host having printed nothing.
+run_host() {
+    local resources=$1
+    shift
+    local home=$tmp/home$RANDOM
+    env -u DISPLAY -u WAYLAND_DISPLAY "$@" --home "$home" >"$tmp/host-output" 2>&1 &
+    local host=$!
+    pids+=("$host")
+    local log=$home/desktop/desktop.log
+    serving() { grep -Eq "^vov-driver \(stand-in\) [0-9]+: serving $home/desktop/driver.sock$" "$log" 2>/dev/null; }
+    wait_for 100 serving || fail "no driver serving within 10 s: $(cat "$log" "$tmp/host-output" 2>&1)"
+    local driver
+    driver=$(sed -nE 's/^vov-driver \(stand-in\) ([0-9]+): serving.*/\1/p' "$log")
+    pids+=("$driver")
+    [[ $(readlink "/proc/$driver/exe") == "$resources/vov-driver" ]] ||
+        fail "the driver runs from $(readlink "/proc/$driver/exe"), not $resources"
+    kill -TERM "$host"
+    local status=0
+    wait "$host" || status=$?
+    ((status == 0)) || fail "the host ended with status $status on SIGTERM"
+    wait_for 50 eval '! kill -0 "$driver" 2>/dev/null' || fail "the driver outlived the host"
+    [[ ! -s $tmp/host-output ]] || fail "the host printed: $(cat "$tmp/host-output")"
+}
+
+# On an X server: the window's class must be the entry's StartupWMClass, so
+# that docks match them, and the window carries the 128 px icon.
+check_window_on_x() {
+    local root=$1 entry=$1/usr/share/applications/com.quorva.desktop.desktop
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/display" 2>/dev/null &
+    pids+=($!)
+    wait_for 100 test -s "$tmp/display" || fail "Xvfb did not start"
+    export DISPLAY=:$(head -n1 "$tmp/display")
+    "$root/usr/bin/quorva-desktop" --english --permissions --home "$tmp/xhome" &
+    pids+=($!)
+    local window=""
+    find_window() { window=$(xwininfo -root -tree | awk '/"Quorva permissions"/ { print $1 }'); [[ -n $window ]]; }
+    wait_for 100 find_window || fail "no window on $DISPLAY"
+    local class wanted
+    class=$(xprop -id "$window" WM_CLASS | sed -nE 's/.*, "(.*)"$/\1/p')
+    wanted=$(sed -n 's/^StartupWMClass=//p' "$entry")
+    [[ -n $class && $class == "$wanted" ]] || fail "window class '$class', entry's StartupWMClass '$wanted'"
+    [[ $(xprop -id "$window" -len 8 _NET_WM_ICON) == *"Icon (128 x 128)"* ]] || fail "the window has no icon"
+    unset DISPLAY
+}
+
+case $mode in
+install)
+    root=$tmp/root
+    DESTDIR=$root cmake --install "$build" --prefix /usr >"$tmp/install.log" || fail "$(cat "$tmp/install.log")"
+    (cd "$root" && find . -mindepth 1 \( -type d -printf '%P/\n' -o -printf '%P\n' \)) >"$tmp/paths"
+    same_paths "cmake --install" "$tmp/paths"
+    # The entry's program is the link on PATH, and its icon is installed.
+    entry=$root/usr/share/applications/com.quorva.desktop.desktop
+    program=$(sed -nE 's/^Exec=([^ ]+).*/\1/p' "$entry")
+    [[ -L $root/usr/bin/$program ]] || fail "Exec names '$program', not a link in bin/"
+    icon=$(sed -n 's/^Icon=//p' "$entry")
+    [[ -f $root/usr/share/icons/hicolor/48x48/apps/$icon.png ]] || fail "Icon names '$icon', not installed"
+    run_host "$root/usr/lib/quorva-desktop/Resources" env PATH="$root/usr/bin:$PATH" "$program"
+    check_window_on_x "$root"
+    ;;
+package)
+    version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+    deb=$tmp/out/quorva-desktop_${version}_$(dpkg --print-architecture).deb
+    cpack -G DEB --config "$build/CPackConfig.cmake" -B "$tmp/out" >"$tmp/cpack.log" 2>&1 ||
+        fail "cpack: $(cat "$tmp/cpack.log")"
+    [[ -f $deb ]] || fail "no $(basename "$deb") among: $(ls "$tmp/out")"
+    dpkg-deb -c "$deb" >"$tmp/listing"
+    awk '{ sub(/^\.\//, "", $6); print $6 }' "$tmp/listing" >"$tmp/paths"
+    same_paths "dpkg-deb -c" "$tmp/paths"
+    grep -q ' \./usr/bin/quorva-desktop -> \.\./lib/quorva-desktop/bin/quorva-desktop$' "$tmp/listing" ||
+        fail "usr/bin/quorva-desktop is not the relative link to the app folder"
+    # Libraries come from dpkg-shlibdeps; the platform plugins are named by hand.
+    depends=$(dpkg-deb -f "$deb" Depends)
+    for dep in qt6-qpa-plugins libqt6widgets6 libx11-6 libc6; do
+        [[ ", $depends," == *", $dep"[\ ,]* ]] || fail "Depends lacks $dep: $depends"
+    done
+    dpkg-deb -x "$deb" "$tmp/root"
+    for program in usr/lib/quorva-desktop/bin/quorva-desktop usr/lib/quorva-desktop/Resources/vov-driver; do
+        ! readelf -S "$tmp/root/$program" | grep -Eq ' \.(symtab|debug_info) ' || fail "$program is not stripped"
+    done
+    lintian --fail-on error "$deb" >"$tmp/lintian" 2>&1 || fail "lintian: $(cat "$tmp/lintian")"
+    grep -E '^[EW]: ' "$tmp/lintian" || true
+    run_host "$tmp/root/usr/lib/quorva-desktop/Resources" "$tmp/root/usr/bin/quorva-desktop"
+    ;;
+desktop-entry)
+    desktop-file-validate "$source/packaging/com.quorva.desktop.desktop" || fail "desktop-file-validate"
+    ;;
+*) fail "unknown check: $mode" ;;
+esac
+echo "ok: $mode"
