@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# The macOS Objective-C++ source cannot be compiled for macOS here; this
+# parses it on Linux against GNUstep's AppKit and Foundation headers, with
+# Apple's runtime rules and the project's flags, so that a misspelt selector,
+# a wrong type or a missing declaration fails CI. The two ApplicationServices
+# and CoreGraphics headers are small stand-ins in include/.
+# The GNUstep headers are unpacked into .cache/gnustep, not installed.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+say() { echo "macos-check: $*"; }
+headers=.cache/gnustep
+
+if ! command -v clang >/dev/null; then
+    say "installing clang"
+    apt-get update -q >/dev/null && apt-get install -y -q --no-install-recommends clang >/dev/null
+fi
+objc_include=$(gcc -print-file-name=include)
+[[ -e $objc_include/objc/objc.h ]] || { say "no objc/objc.h (libobjc-*-dev) in $objc_include" >&2; exit 1; }
+
+if [[ ! -d $headers/usr/include/GNUstep/AppKit ]]; then
+    say "unpacking GNUstep's AppKit and Foundation headers into $headers"
+    work=$(mktemp -d)
+    trap 'rm -rf "$work"' EXIT
+    chmod 755 "$work"  # apt's download user writes here
+    download() { (cd "$work" && apt-get download -q libgnustep-gui-dev libgnustep-base-dev >/dev/null 2>&1); }
+    download || { apt-get update -q >/dev/null && download; }
+    rm -rf "$headers" && mkdir -p "$headers"
+    for deb in "$work"/*.deb; do dpkg-deb -x "$deb" "$headers"; done
+fi
+
+say "parsing src/platform/system_macos.mm"
+clang -fsyntax-only -x objective-c++ -std=c++20 -Wall -Wextra -Werror \
+    -fobjc-runtime=macosx-10.15 -fconstant-string-class=NSConstantString \
+    -DGNUSTEP -DGNUSTEP_BASE_LIBRARY=1 -DGNU_GUI_LIBRARY=1 -DGNU_RUNTIME=1 \
+    -I tests/macos/include -I "$headers/usr/include/GNUstep" -idirafter "$objc_include" \
+    -include apple_objc.h -I src -DQUORVA_BUNDLE_ID='"com.quorva.desktop"' \
+    src/platform/system_macos.mm
+say "ok"
