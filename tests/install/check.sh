@@ -10,11 +10,22 @@ set -euo pipefail
 mode=$1 build=$2 source=$3
 tmp=$(mktemp -d)
 pids=()
+# SIGTERM first, latest first: a host stops its driver, Xvfb removes its lock.
 cleanup() {
-    for pid in "${pids[@]}"; do
-        kill -KILL "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true
-    done
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do stop "${pids[i]}"; done
     rm -rf "$tmp"
+}
+stop() {
+    kill -TERM "$1" 2>/dev/null || return 0
+    for _ in $(seq 50); do alive "$1" || break; sleep 0.1; done
+    kill -KILL "$1" 2>/dev/null || true
+    wait "$1" 2>/dev/null || true
+}
+# Running: neither gone nor a zombie waiting for us.
+alive() {
+    local state
+    read -r _ _ state _ 2>/dev/null <"/proc/$1/stat" || return 1
+    [[ $state != Z ]]
 }
 trap cleanup EXIT
 fail() {
@@ -23,7 +34,7 @@ fail() {
 }
 # Polls the command until it succeeds, for up to $1 tenths of a second.
 wait_for() {
-    local tenths=$1
+    local tenths=$1 i
     shift
     for ((i = 0; i < tenths; i++)); do
         "$@" && return 0
@@ -83,7 +94,7 @@ run_host() {
     local status=0
     wait "$host" || status=$?
     ((status == 0)) || fail "the host ended with status $status on SIGTERM"
-    wait_for 50 eval '! kill -0 "$driver" 2>/dev/null' || fail "the driver outlived the host"
+    wait_for 50 eval '! alive "$driver"' || fail "the driver outlived the host"
     [[ ! -s $tmp/host-output ]] || fail "the host printed: $(cat "$tmp/host-output")"
 }
 
@@ -111,9 +122,14 @@ check_window_on_x() {
 case $mode in
 install)
     root=$tmp/root
-    DESTDIR=$root cmake --install "$build" --prefix /usr >"$tmp/install.log" || fail "$(cat "$tmp/install.log")"
+    # A strict umask must not leave anything unreadable for users.
+    (umask 077 && DESTDIR=$root cmake --install "$build" --prefix /usr >"$tmp/install.log") ||
+        fail "$(cat "$tmp/install.log")"
     (cd "$root" && find . -mindepth 1 \( -type d -printf '%P/\n' -o -printf '%P\n' \)) >"$tmp/paths"
     same_paths "cmake --install" "$tmp/paths"
+    (cd "$root" && find usr \( -type d -o -perm -u=x \) ! -type l ! -perm 755 -printf '%m %p\n'
+        find usr -type f ! -perm -u=x ! -perm 644 -printf '%m %p\n') >"$tmp/modes"
+    [[ ! -s $tmp/modes ]] || fail "modes other than 755 and 644: $(cat "$tmp/modes")"
     # The entry's program is the link on PATH, and its icon is installed.
     entry=$root/usr/share/applications/com.quorva.desktop.desktop
     program=$(sed -nE 's/^Exec=([^ ]+).*/\1/p' "$entry")
@@ -126,7 +142,7 @@ install)
 package)
     version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
     deb=$tmp/out/quorva-desktop_${version}_$(dpkg --print-architecture).deb
-    cpack -G DEB --config "$build/CPackConfig.cmake" -B "$tmp/out" >"$tmp/cpack.log" 2>&1 ||
+    (umask 077 && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$tmp/out" >"$tmp/cpack.log" 2>&1) ||
         fail "cpack: $(cat "$tmp/cpack.log")"
     [[ -f $deb ]] || fail "no $(basename "$deb") among: $(ls "$tmp/out")"
     dpkg-deb -c "$deb" >"$tmp/listing"
@@ -134,6 +150,9 @@ package)
     same_paths "dpkg-deb -c" "$tmp/paths"
     grep -q ' \./usr/bin/quorva-desktop -> \.\./lib/quorva-desktop/bin/quorva-desktop$' "$tmp/listing" ||
         fail "usr/bin/quorva-desktop is not the relative link to the app folder"
+    grep -Ev '^(drwxr-xr-x|-rw-r--r--|lrwxrwxrwx) root/root' "$tmp/listing" |
+        grep -Ev '^-rwxr-xr-x root/root .*/(bin/quorva-desktop|Resources/vov-driver)$' >"$tmp/modes" || true
+    [[ ! -s $tmp/modes ]] || fail "unexpected modes or owners: $(cat "$tmp/modes")"
     # Libraries come from dpkg-shlibdeps; the platform plugins are named by hand.
     depends=$(dpkg-deb -f "$deb" Depends)
     for dep in qt6-qpa-plugins libqt6widgets6 libx11-6 libc6; do
