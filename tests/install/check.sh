@@ -72,24 +72,22 @@ same_paths() {  # what, actual list file
     diff -u "$tmp/expected" "$tmp/actual" >&2 || fail "$1 differs from the expected files (+ extra, - missing)"
 }
 
-# Starts the host (the command line given) with a fresh home and no display,
-# checks that it runs the driver from $resources, stops it with SIGTERM and
-# checks that it and the driver end, the host having printed nothing.
-run_host() {
-    local resources=$1
-    shift
-    local home=$tmp/home$RANDOM
-    env -u DISPLAY -u WAYLAND_DISPLAY "$@" --home "$home" >"$tmp/host-output" 2>&1 &
-    local host=$!
+# Starts the command line given plus --home, a fresh home, and waits for its
+# driver to serve; sets host, driver and home.
+start_host() {
+    home=$tmp/home$RANDOM
+    "$@" --home "$home" >"$tmp/host-output" 2>&1 &
+    host=$!
     pids+=("$host")
     local log=$home/desktop/desktop.log
     serving() { grep -Eq "^vov-driver \(stand-in\) [0-9]+: serving $home/desktop/driver.sock$" "$log" 2>/dev/null; }
     wait_for 100 serving || fail "no driver serving within 10 s: $(cat "$log" "$tmp/host-output" 2>&1)"
-    local driver
     driver=$(sed -nE 's/^vov-driver \(stand-in\) ([0-9]+): serving.*/\1/p' "$log")
     pids+=("$driver")
-    [[ $(readlink "/proc/$driver/exe") == "$resources/vov-driver" ]] ||
-        fail "the driver runs from $(readlink "/proc/$driver/exe"), not $resources"
+}
+
+# SIGTERM ends the host with status 0 and its driver too; it printed nothing.
+stop_host() {
     kill -TERM "$host"
     local status=0
     wait "$host" || status=$?
@@ -98,25 +96,40 @@ run_host() {
     [[ ! -s $tmp/host-output ]] || fail "the host printed: $(cat "$tmp/host-output")"
 }
 
+# Without a display (offscreen), through the command given: the driver runs
+# from the Resources folder given.
+run_host() {
+    local resources=$1
+    shift
+    start_host env -u DISPLAY -u WAYLAND_DISPLAY "$@"
+    [[ $(readlink "/proc/$driver/exe") == "$resources/vov-driver" ]] ||
+        fail "the driver runs from $(readlink "/proc/$driver/exe"), not $resources"
+    stop_host
+}
+
 # On an X server: the window's class must be the entry's StartupWMClass, so
 # that docks match them, and the window carries the 128 px icon.
 check_window_on_x() {
     local root=$1 entry=$1/usr/share/applications/com.quorva.desktop.desktop
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/display" 2>/dev/null &
+    # -noreset: as on a desktop, where other clients keep the server up, the
+    # server must not reset when the host's display probe disconnects.
+    Xvfb -displayfd 3 -noreset -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/display" 2>/dev/null &
     pids+=($!)
     wait_for 100 test -s "$tmp/display" || fail "Xvfb did not start"
-    export DISPLAY=:$(head -n1 "$tmp/display")
-    "$root/usr/bin/quorva-desktop" --english --permissions --home "$tmp/xhome" &
-    pids+=($!)
-    local window=""
-    find_window() { window=$(xwininfo -root -tree | awk '/"Quorva permissions"/ { print $1 }'); [[ -n $window ]]; }
-    wait_for 100 find_window || fail "no window on $DISPLAY"
+    local display=:$(head -n1 "$tmp/display") window=""
+    start_host env DISPLAY=$display "$root/usr/bin/quorva-desktop" --english --permissions
+    find_window() {
+        window=$(DISPLAY=$display xwininfo -root -tree | awk '/"Quorva permissions"/ { print $1 }')
+        [[ -n $window ]]
+    }
+    wait_for 100 find_window || fail "no window on $display"
     local class wanted
-    class=$(xprop -id "$window" WM_CLASS | sed -nE 's/.*, "(.*)"$/\1/p')
+    class=$(DISPLAY=$display xprop -id "$window" WM_CLASS | sed -nE 's/.*, "(.*)"$/\1/p')
     wanted=$(sed -n 's/^StartupWMClass=//p' "$entry")
     [[ -n $class && $class == "$wanted" ]] || fail "window class '$class', entry's StartupWMClass '$wanted'"
-    [[ $(xprop -id "$window" -len 8 _NET_WM_ICON) == *"Icon (128 x 128)"* ]] || fail "the window has no icon"
-    unset DISPLAY
+    [[ $(DISPLAY=$display xprop -id "$window" -len 8 _NET_WM_ICON) == *"Icon (128 x 128)"* ]] ||
+        fail "the window has no icon"
+    stop_host
 }
 
 case $mode in
