@@ -14,8 +14,10 @@ if ! command -v clang >/dev/null; then
     say "installing clang"
     apt-get update -q >/dev/null && apt-get install -y -q --no-install-recommends clang >/dev/null
 fi
-objc_include=$(gcc -print-file-name=include)
-[[ -e $objc_include/objc/objc.h ]] || { say "no objc/objc.h (libobjc-*-dev) in $objc_include" >&2; exit 1; }
+# GCC's Objective-C runtime headers (libobjc-*-dev, which clang depends on).
+objc_headers=(/usr/lib/gcc/*/*/include/objc/objc.h)
+[[ -e ${objc_headers[0]} ]] || { say "no objc/objc.h from libobjc-*-dev" >&2; exit 1; }
+objc_include=${objc_headers[0]%/objc/objc.h}
 
 if [[ ! -d $headers/usr/include/GNUstep/AppKit ]]; then
     say "unpacking GNUstep's AppKit and Foundation headers into $headers"
