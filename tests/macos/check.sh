@@ -12,7 +12,9 @@ headers=.cache/gnustep
 
 if ! command -v clang >/dev/null; then
     say "installing clang"
-    apt-get update -q >/dev/null && apt-get install -y -q --no-install-recommends clang >/dev/null
+    mkdir -p .cache
+    { apt-get update -q && apt-get install -y -q --no-install-recommends clang; } >.cache/apt-clang.log 2>&1 ||
+        { cat .cache/apt-clang.log >&2; exit 1; }
 fi
 # GCC's Objective-C runtime headers (libobjc-*-dev, which clang depends on).
 objc_headers=(/usr/lib/gcc/*/*/include/objc/objc.h)
