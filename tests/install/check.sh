@@ -43,11 +43,12 @@ wait_for() {
     return 1
 }
 
-# Everything installed under /usr, folders with a trailing slash.
+# Everything that runs, installed under /usr, folders with a trailing slash.
 expected_paths() {
     local r=usr/lib/quorva-desktop/Resources
-    printf '%s\n' usr/ usr/bin/ usr/bin/quorva-desktop usr/lib/ usr/lib/quorva-desktop/ \
-        usr/lib/quorva-desktop/bin/ usr/lib/quorva-desktop/bin/quorva-desktop $r/ $r/vov-driver \
+    printf '%s\n' usr/ usr/bin/ usr/bin/quorva-desktop usr/bin/quorvactl usr/lib/ \
+        usr/lib/quorva-desktop/ usr/lib/quorva-desktop/bin/ usr/lib/quorva-desktop/bin/quorva-desktop \
+        usr/lib/quorva-desktop/bin/quorvactl usr/share/man/man1/quorvactl.1.gz $r/ $r/vov-driver \
         $r/quorva-icon-128.png $r/quorva-lockup-en-off-white-w360.png \
         $r/quorva-lockup-fa-off-white-w360.png usr/share/ usr/share/applications/ \
         usr/share/applications/com.quorva.desktop.desktop usr/share/doc/ \
@@ -66,8 +67,8 @@ expected_paths() {
     fi
 }
 
-same_paths() {  # what, actual list file
-    expected_paths | sort >"$tmp/expected"
+same_paths() {  # what, actual list file[, files only]
+    expected_paths | { [[ -n ${3:-} ]] && grep -v '/$' || cat; } | sort >"$tmp/expected"
     sort "$2" >"$tmp/actual"
     diff -u "$tmp/expected" "$tmp/actual" >&2 || fail "$1 differs from the expected files (+ extra, - missing)"
 }
@@ -138,8 +139,12 @@ install)
     # A strict umask must not leave anything unreadable for users.
     (umask 077 && DESTDIR=$root cmake --install "$build" --prefix /usr >"$tmp/install.log") ||
         fail "$(cat "$tmp/install.log")"
-    (cd "$root" && find . -mindepth 1 \( -type d -printf '%P/\n' -o -printf '%P\n' \)) >"$tmp/paths"
-    same_paths "cmake --install" "$tmp/paths"
+    # What runs is everything but the client library's Development component.
+    DESTDIR=$tmp/dev cmake --install "$build" --prefix /usr --component Development >/dev/null ||
+        fail "cmake --install --component Development"
+    (cd "$tmp/dev" && find . ! -type d -printf '%P\n') | sort >"$tmp/development"
+    (cd "$root" && find . ! -type d -printf '%P\n') | sort | comm -23 - "$tmp/development" >"$tmp/paths"
+    same_paths "cmake --install" "$tmp/paths" files-only
     (cd "$root" && find usr \( -type d -o -perm -u=x \) ! -type l ! -perm 755 -printf '%m %p\n'
         find usr -type f ! -perm -u=x ! -perm 644 -printf '%m %p\n') >"$tmp/modes"
     [[ ! -s $tmp/modes ]] || fail "modes other than 755 and 644: $(cat "$tmp/modes")"
@@ -150,6 +155,15 @@ install)
     icon=$(sed -n 's/^Icon=//p' "$entry")
     [[ -f $root/usr/share/icons/hicolor/48x48/apps/$icon.png ]] || fail "Icon names '$icon', not installed"
     run_host "$root/usr/lib/quorva-desktop/Resources" env PATH="$root/usr/bin:$PATH" "$program"
+    # quorvactl, run through its link, starts the host installed beside it.
+    env -u DISPLAY -u WAYLAND_DISPLAY "$root/usr/bin/quorvactl" start --home "$tmp/ctl" >"$tmp/ctl.out" 2>&1 ||
+        fail "quorvactl start: $(cat "$tmp/ctl.out")"
+    host=$(sed -nE 's/.*"host_pid":([0-9]+).*/\1/p' "$tmp/ctl/desktop/status.json")
+    pids+=("$host")
+    [[ $(readlink "/proc/$host/exe") == "$root/usr/lib/quorva-desktop/bin/quorva-desktop" ]] ||
+        fail "quorvactl started $(readlink "/proc/$host/exe")"
+    kill -TERM "$host"
+    wait_for 50 eval '! alive "$host"' || fail "the host quorvactl started did not end on SIGTERM"
     check_window_on_x "$root"
     ;;
 package)
@@ -164,7 +178,7 @@ package)
     grep -q ' \./usr/bin/quorva-desktop -> \.\./lib/quorva-desktop/bin/quorva-desktop$' "$tmp/listing" ||
         fail "usr/bin/quorva-desktop is not the relative link to the app folder"
     grep -Ev '^(drwxr-xr-x|-rw-r--r--|lrwxrwxrwx) root/root' "$tmp/listing" |
-        grep -Ev '^-rwxr-xr-x root/root .*/(bin/quorva-desktop|Resources/vov-driver)$' >"$tmp/modes" || true
+        grep -Ev '^-rwxr-xr-x root/root .*/(bin/quorva-desktop|bin/quorvactl|Resources/vov-driver)$' >"$tmp/modes" || true
     [[ ! -s $tmp/modes ]] || fail "unexpected modes or owners: $(cat "$tmp/modes")"
     # Libraries come from dpkg-shlibdeps; the platform plugins are named by hand.
     depends=$(dpkg-deb -f "$deb" Depends)
@@ -172,7 +186,8 @@ package)
         [[ ", $depends," == *", $dep"[\ ,]* ]] || fail "Depends lacks $dep: $depends"
     done
     dpkg-deb -x "$deb" "$tmp/root"
-    for program in usr/lib/quorva-desktop/bin/quorva-desktop usr/lib/quorva-desktop/Resources/vov-driver; do
+    for program in usr/lib/quorva-desktop/bin/quorva-desktop usr/lib/quorva-desktop/bin/quorvactl \
+        usr/lib/quorva-desktop/Resources/vov-driver; do
         ! readelf -S "$tmp/root/$program" | grep -Eq ' \.(symtab|debug_info) ' || fail "$program is not stripped"
     done
     lintian --fail-on error "$deb" >"$tmp/lintian" 2>&1 || fail "lintian: $(cat "$tmp/lintian")"
