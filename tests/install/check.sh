@@ -48,7 +48,8 @@ expected_paths() {
     local r=usr/lib/quorva-desktop/Resources
     printf '%s\n' usr/ usr/bin/ usr/bin/quorva-desktop usr/bin/quorvactl usr/lib/ \
         usr/lib/quorva-desktop/ usr/lib/quorva-desktop/bin/ usr/lib/quorva-desktop/bin/quorva-desktop \
-        usr/lib/quorva-desktop/bin/quorvactl usr/share/man/man1/quorvactl.1.gz $r/ $r/vov-driver \
+        usr/lib/quorva-desktop/bin/quorvactl usr/lib/quorva-desktop/lib/ \
+        usr/lib/quorva-desktop/lib/quorva-qt.so usr/share/man/man1/quorvactl.1.gz $r/ $r/vov-driver \
         $r/quorva-icon-128.png $r/quorva-lockup-en-off-white-w360.png \
         $r/quorva-lockup-fa-off-white-w360.png usr/share/ usr/share/applications/ \
         usr/share/applications/com.quorva.desktop.desktop usr/share/doc/ \
@@ -187,7 +188,7 @@ package)
     done
     dpkg-deb -x "$deb" "$tmp/root"
     for program in usr/lib/quorva-desktop/bin/quorva-desktop usr/lib/quorva-desktop/bin/quorvactl \
-        usr/lib/quorva-desktop/Resources/vov-driver; do
+        usr/lib/quorva-desktop/lib/quorva-qt.so usr/lib/quorva-desktop/Resources/vov-driver; do
         ! readelf -S "$tmp/root/$program" | grep -Eq ' \.(symtab|debug_info) ' || fail "$program is not stripped"
     done
     lintian --fail-on error "$deb" >"$tmp/lintian" 2>&1 || fail "lintian: $(cat "$tmp/lintian")"
