@@ -22,8 +22,6 @@ TEST_PACKAGES=(
     dpkg-dev file lintian desktop-file-utils
     python3-jsonschema  # checks status.json against its schema
 )
-# Fetching the font (npm over HTTPS), needed only until it is in .cache.
-FONT_PACKAGES=(ca-certificates npm)
 
 say() { echo "setup: $*"; }
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
@@ -32,9 +30,9 @@ wanted=("${RUN_PACKAGES[@]}")
 [[ $mode == test ]] && wanted+=("${TEST_PACKAGES[@]}")
 if [[ ! -e .cache/fonts/fetch-failed ]] &&
     ! [[ -s .cache/fonts/Vazirmatn.ttf && -s .cache/fonts/Vazirmatn-OFL.txt ]]; then
-    wanted+=(ca-certificates)
-    # Any npm will do (Node.js from elsewhere brings its own).
-    command -v npm >/dev/null || wanted+=(npm)
+    # Fetching the font from the npm registry over HTTPS; needed only until
+    # the font is in .cache.
+    wanted+=(ca-certificates curl)
 fi
 missing=()
 for p in "${wanted[@]}"; do installed "$p" || missing+=("$p"); done
