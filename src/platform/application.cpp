@@ -71,9 +71,10 @@ int Application::run() {
     // host the quiet way, with the driver stopped.
     std::set_terminate(endAfterFailure);
     installQuitSignals();
-    // Launching needs nothing of the toolkit's GUI, whose start (its platform,
-    // the display connection) takes longer than all of it: done first, the
-    // driver serves before a bare Qt program would reach its event loop.
+    // Launching needs nothing of the toolkit, whose start (loading its
+    // libraries, its platform, the display connection) takes longer than all
+    // of it: done first, the driver serves before a bare Qt program would
+    // reach its event loop.
     if (delegate_) delegate_->applicationWillFinishLaunching();
     startToolkit();
     if (delegate_ && !quitting_) delegate_->applicationDidFinishLaunching();

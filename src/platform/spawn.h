@@ -20,6 +20,15 @@ struct SpawnRequest {
     bool endsWithHost = false;
 };
 
+// The null-terminated array of C strings exec wants, pointing into `strings`.
+inline std::vector<char*> cStrings(const std::vector<std::string>& strings) {
+    std::vector<char*> out;
+    out.reserve(strings.size() + 1);
+    for (const auto& s : strings) out.push_back(const_cast<char*>(s.c_str()));
+    out.push_back(nullptr);
+    return out;
+}
+
 // The new child's pid, or -1 when it could not be started (nothing runs then).
 pid_t spawnChild(const SpawnRequest& request);
 

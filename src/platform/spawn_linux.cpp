@@ -14,14 +14,6 @@
 namespace platform {
 namespace {
 
-std::vector<char*> cStrings(const std::vector<std::string>& strings) {
-    std::vector<char*> out;
-    out.reserve(strings.size() + 1);
-    for (const auto& s : strings) out.push_back(const_cast<char*>(s.c_str()));
-    out.push_back(nullptr);
-    return out;
-}
-
 void closeFrom(int first) {
     if (::syscall(SYS_close_range, first, ~0U, 0) == 0) return;
     for (long fd = first, end = ::sysconf(_SC_OPEN_MAX); fd < end; ++fd)

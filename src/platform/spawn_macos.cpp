@@ -8,14 +8,6 @@
 namespace platform {
 namespace {
 
-std::vector<char*> cStrings(const std::vector<std::string>& strings) {
-    std::vector<char*> out;
-    out.reserve(strings.size() + 1);
-    for (const auto& s : strings) out.push_back(const_cast<char*>(s.c_str()));
-    out.push_back(nullptr);
-    return out;
-}
-
 struct SpawnAttributes {
     posix_spawnattr_t attr;
     SpawnAttributes() {
