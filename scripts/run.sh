@@ -44,9 +44,19 @@ echo "  status file:    $home/desktop/status.json"
 echo "  Ctrl-C to quit"
 
 logsize=$(stat -c %s "$home/desktop/desktop.log" 2>/dev/null || echo 0)
-trap : INT TERM  # let hold and the watcher end first, then tidy up below
-held=0
-"$ctl" hold "$@" -- "$repo/scripts/run.sh" --watch "$home" "$logsize" || held=$?
+"$ctl" hold "$@" -- "$repo/scripts/run.sh" --watch "$home" "$logsize" &
+hold=$!
+# Ctrl-C or a SIGTERM to this script: hold passes SIGTERM on to the watcher and
+# ends, then this script tidies up below. (A job started with & ignores the
+# terminal's SIGINT, so it is told with SIGTERM.)
+trap 'kill -TERM "$hold" 2>/dev/null || true' INT TERM
+set +e
+while :; do
+    wait "$hold"
+    held=$?
+    kill -0 "$hold" 2>/dev/null || break  # ended, rather than a signal caught while waiting
+done
+set -e
 ((held == 125)) && exit 1  # quorvactl has said why
 if ((state == 3)); then  # not running before: this run started it
     json=$("$ctl" status --json --home "$home" || true)
