@@ -155,11 +155,13 @@ std::vector<std::string> environmentWith(const std::vector<std::string>& add,
     return out;
 }
 
-// Xvfb writes its display number to standard output once it takes clients.
+// Xvfb writes its display number to standard output once it takes clients. It
+// keeps running as a desktop's server does when its last client leaves, rather
+// than resetting under the next one.
 Xvfb::Xvfb()
-    : server_(spawnProcess(
-          {"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
-          environmentWith({}), dir_.path())) {
+    : server_(spawnProcess({"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24",
+                            "-nolisten", "tcp", "-noreset"},
+                           environmentWith({}), dir_.path())) {
     std::string out;
     if (waitFor([&] { return (out = readFile(server_.outPath)).find('\n') != std::string::npos; }))
         display_ = ":" + out.substr(0, out.find('\n'));
