@@ -7,14 +7,14 @@
 namespace quorvactl {
 namespace {
 
-struct CommandSpec {
+struct CommandForm {
     const char* name;
     std::vector<std::string> options;
     const char* usage;
 };
 
-const std::vector<CommandSpec>& commands() {
-    static const std::vector<CommandSpec> specs{
+const std::vector<CommandForm>& commands() {
+    static const std::vector<CommandForm> forms{
         {"status",
          {"--home", "--json", "--wait", "--timeout"},
          "usage: quorvactl status [--home DIR] [--json] [--wait ready|running] [--timeout S]\n"
@@ -54,7 +54,7 @@ const std::vector<CommandSpec>& commands() {
          "usage: quorvactl home [--home DIR]\n"
          "Prints the home folder as the host works it out (default ~/.quorva).\n"},
     };
-    return specs;
+    return forms;
 }
 
 const char kToolUsage[] =
@@ -68,9 +68,9 @@ const char kToolUsage[] =
     "  home         print the home folder\n"
     "Every command takes --home DIR (default ~/.quorva). --version prints the version.\n";
 
-const CommandSpec* findCommand(const std::string& name) {
-    for (const auto& spec : commands())
-        if (name == spec.name) return &spec;
+const CommandForm* findCommand(const std::string& name) {
+    for (const auto& form : commands())
+        if (name == form.name) return &form;
     return nullptr;
 }
 
@@ -112,8 +112,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
     if (args.empty()) return line.error = "no command (see quorvactl --help)", line;
     if (args[0] == "--help" || args[0] == "-h") return line.help = true, line;
     if (args[0] == "--version") return line.version = true, line;
-    const CommandSpec* spec = findCommand(args[0]);
-    if (!spec) return line.error = "unknown command '" + args[0] + "' (see quorvactl --help)", line;
+    const CommandForm* form = findCommand(args[0]);
+    if (!form) return line.error = "unknown command '" + args[0] + "' (see quorvactl --help)", line;
     line.command = args[0];
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -124,7 +124,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
         }
         const auto eq = arg.find('=');
         const std::string name = arg.substr(0, eq);
-        const auto& allowed = spec->options;
+        const auto& allowed = form->options;
         if (std::find(allowed.begin(), allowed.end(), name) == allowed.end())
             return line.error =
                        "unknown option '" + arg + "' (see quorvactl " + line.command + " --help)",
@@ -149,8 +149,8 @@ std::chrono::milliseconds timeoutOf(const CommandLine& line) {
 }
 
 std::string usage(const std::string& command) {
-    const CommandSpec* spec = findCommand(command);
-    return spec ? spec->usage : kToolUsage;
+    const CommandForm* form = findCommand(command);
+    return form ? form->usage : kToolUsage;
 }
 
 }  // namespace quorvactl
