@@ -4,6 +4,7 @@
 #include <mach-o/dyld.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/proc_info.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -21,6 +22,29 @@ bool isHostOf(int pid, const std::string&) {
         return false;
     const char* name = std::strrchr(path, '/');
     return name && std::strcmp(name + 1, "QuorvaDesktop") == 0;
+}
+
+// Nothing lists who holds a flock here.
+int lockHolder(const std::string&) {
+    return 0;
+}
+
+bool signalHost(int pid, const std::string& runtime, int sig) {
+    return isHostOf(pid, runtime) && ::kill(pid, sig) == 0;
+}
+
+// int proc_pidinfo(int pid, int flavor, uint64_t arg, void* buffer, int size)
+std::optional<std::int64_t> startedAt(int pid) {
+    struct proc_bsdinfo info {};
+    if (::proc_pidinfo(pid, PROC_PIDTBSDINFO, 0, &info, PROC_PIDTBSDINFO_SIZE) !=
+        PROC_PIDTBSDINFO_SIZE)
+        return std::nullopt;
+    return static_cast<std::int64_t>(info.pbi_start_tvsec);
+}
+
+// Another process's environment is not offered here.
+std::optional<std::vector<std::string>> environmentOf(int) {
+    return std::nullopt;
 }
 
 void inheritOnlyStandardStreams(posix_spawn_file_actions_t*, short* flags) {

@@ -84,7 +84,8 @@ TEST(Client, ReadStatusTakesOnlyAHostStatus) {
     const std::string ok = R"("owner":"Quorva","bundle_id":"b","host_pid":5,"status":"ready")";
     // Member order, spacing, escapes and extra members are the writer's business.
     const std::pair<std::string, std::string> accepted[] = {
-        {R"( {"accessibility":true,"screen_recording":false,"x":[{"y":null}],)" + ok + "}\n",
+        {R"( {"accessibility":true,"screen_recording":false,"x":[{"y":null}],"z":)" +
+             std::string(30000, '[') + std::string(30000, ']') + "," + ok + "}\n",
          "ready"},
         {R"({"status":"permission_required","accessibility":false,"screen_recording":false,)"
          R"("owner":"Q\u0075orva\ud83d\ude00\n","bundle_id":"","host_pid":2147483647})",
@@ -113,6 +114,7 @@ TEST(Client, ReadStatusTakesOnlyAHostStatus) {
 b","bundle_id":"b","host_pid":5,"status":"ready"})",
         std::string(100000, '['),
         std::string(200, '{'),
+        std::string(60000, '['),
     };
     for (const char* pid :
          {"0", "-1", "2147483648", "5.0", "5e0", "05", "\"5\"", "99999999999999999999"}) {
@@ -160,7 +162,8 @@ TEST(Client, StatusJsonIsTheFilesMembersPlusRunning) {
     s.hostPid = 12;
     EXPECT_EQ(quorva::statusJson(s),
               R"({"accessibility":false,"bundle_id":"ق","host_pid":12,"owner":"a\"b\\c\u0001",)"
-              R"("screen_recording":true,"status":"permission_required","running":true})");
+              R"("screen_recording":true,"status":"permission_required","running":true,)"
+              R"("stale":false})");
 }
 
 TEST(Client, RegistrationMakesTheFolderAndRemovesOnlyItsOwnEntry) {
@@ -277,7 +280,9 @@ TEST(Client, StartNamesWhyNoHostCameUp) {
     const std::tuple<std::string, std::string, std::string> cases[] = {
         {tmp / "file/home", tmp / "fails", tmp / "file is not a folder"},
         {tmp / "home", tmp / "fails", "its driver is missing"},
-        {tmp / "home", tmp / "loses", "no host wrote its status in " + tmp / "home within 0.5 s"},
+        {tmp / "home", tmp / "loses",
+         "ended at once (exit status 0) without taking " + tmp / "home"},
+        {tmp / std::string(100, 'h'), tmp / "fails", "is too long for a Unix socket"},
         {tmp / "home", tmp / "none", "cannot run " + tmp / "none: No such file"},
         {"relative", tmp / "fails", "must be an absolute path"},
     };
