@@ -1,0 +1,235 @@
+// quorvactl's stop, restart, logs and doctor, and start where it must fail,
+// against the real host.
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "ctl/ctl_fixture.h"
+
+namespace {
+
+using namespace ctl;
+
+bool alive(pid_t pid) {
+    return ::kill(pid, 0) == 0 &&
+           test::readFile("/proc/" + std::to_string(pid) + "/stat").find(") Z ") ==
+               std::string::npos;
+}
+
+TEST_F(Ctl, StopEndsOnlyTheLockHolderAndRestartStartsAnother) {
+    EXPECT_EQ(run({"stop", "--home", home}).exit(), 3);
+    ASSERT_EQ(run({"start", "--home", home}).exit(), 0);
+    const int first = status().hostPid;
+    Result r = run({"restart", "--home", home});
+    EXPECT_EQ(std::tuple(r.exit(), r.out, r.err), std::tuple(0, "", ""));
+    const int second = status().hostPid;
+    EXPECT_NE(second, first);
+    EXPECT_FALSE(alive(first));
+    // A host that cannot write its status any more: the file goes stale.
+    ASSERT_TRUE(std::filesystem::create_directory(at(".status.json.tmp")));
+    std::this_thread::sleep_for(1100ms);
+    r = run({"status", "--home", home});
+    EXPECT_EQ(r.exit(), 2) << "3 s have not passed yet: " << r.out;
+    std::filesystem::last_write_time(at("status.json"),
+                                     std::filesystem::file_time_type::clock::now() - 4s);
+    r = run({"status", "--home", home});
+    EXPECT_EQ(r.exit(), 4);
+    EXPECT_TRUE(r.out.starts_with("stale: the running host (pid " + std::to_string(second)))
+        << r.out;
+    EXPECT_NE(run({"doctor", "--home", home}).out.find("FAIL status: stale"), std::string::npos);
+    // A host that does not quit is waited for until --timeout, then it is said.
+    ::kill(second, SIGSTOP);
+    r = run({"stop", "--home", home, "--timeout", "0.5"});
+    EXPECT_EQ(r.exit(), 1);
+    EXPECT_NE(r.err.find("still holds " + home + " 0.5 s after SIGTERM"), std::string::npos);
+    ::kill(second, SIGCONT);
+    EXPECT_TRUE(test::waitFor([&] { return !alive(second); }, 5s)) << "SIGTERM not sent";
+    EXPECT_TRUE(test::waitFor([&] { return processesUnder(home, "vov-driver").empty(); }, 3s));
+    EXPECT_EQ(run({"stop", "--home", home}).exit(), 3);
+}
+
+// The driver ends 0.3 s after its start, having said why.
+TEST_F(Ctl, StartAndHoldReportAHostWhoseDriverEndsAndStartItOnce) {
+    std::filesystem::create_directory(tmp / "bin");
+    std::filesystem::copy_file(QUORVA_TEST_CTL, tmp / "bin/quorvactl");
+    const std::string app = test::copyAppFolder(tmp.path());
+    test::writeFile(app + "/Resources/vov-driver",
+                    "#!/bin/sh\necho run >> '" + tmp / "runs" +
+                        "'\necho 'cannot open the display'\nsleep 0.3\nexit 3\n",
+                    0755);
+    const auto mine = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), tmp / "bin/quorvactl");
+        return exec(args);
+    };
+    const auto runs = [&] { return test::readFile(tmp / "runs").size() / 4; };
+    Result r = mine({"start", "--home", home});
+    EXPECT_EQ(r.exit(), 1);
+    for (const auto& part : {"ended with exit status 0 before its driver accepted connections",
+                             "desktop.log, which ends \"cannot open the display\""})
+        EXPECT_NE(r.err.find(part), std::string::npos) << r.err;
+    EXPECT_EQ(runs(), 1u);
+    r = mine({"hold", "--home", home, "--", "touch", tmp / "ran"});
+    EXPECT_EQ(r.exit(), 125) << r.err;
+    EXPECT_FALSE(test::pathExists(tmp / "ran"));
+    EXPECT_EQ(runs(), 2u);
+    // No host can serve a socket path this long: none is started.
+    const std::string deep = tmp / std::string(100, 'd');
+    r = mine({"hold", "--home", deep, "--", "touch", tmp / "ran"});
+    EXPECT_EQ(r.exit(), 125);
+    EXPECT_NE(r.err.find("too long for a Unix socket"), std::string::npos) << r.err;
+    EXPECT_EQ(runs(), 2u);
+}
+
+// Two tmpfs homes give their runtime folders the same inode; only the
+// device tells them apart. Mounting needs a namespace of our own, which
+// Debian lets any user make.
+TEST_F(Ctl, AnotherHomesHostIsNotOursOnTheSameInode) {
+    const std::string ctl = QUORVA_TEST_CTL, a = tmp / "a", b = tmp / "b";
+    const std::string script = "set -e; mkdir " + a + " " + b + "; mount -t tmpfs a " + a +
+                               "; mount -t tmpfs b " + b + "; mkdir " + a + "/desktop; " + ctl +
+                               " start --home " + b + "; cp " + b + "/desktop/status.json " + a +
+                               "/desktop/; stat -c %i " + a + "/desktop " + b + "/desktop; " + ctl +
+                               " status --home " + a + " || echo $?; " + ctl + " status --home " +
+                               b + " || echo $?; " + ctl + " stop --home " + b + " && echo stopped";
+    const Result r =
+        exec({"/usr/bin/unshare", "--user", "--map-root-user", "--mount", "/bin/sh", "-c", script});
+    EXPECT_EQ(r.err, "");
+    std::istringstream out(r.out);
+    std::string inodeA, inodeB;
+    std::getline(out, inodeA);
+    std::getline(out, inodeB);
+    ASSERT_EQ(inodeA, inodeB) << r.out;
+    EXPECT_EQ(out.str().substr(out.tellg()), "not running\n3\npermission_required\n2\nstopped\n");
+}
+
+TEST_F(Ctl, LogsPrintsTheEndAndFollows) {
+    const std::string log = at("desktop.log");
+    std::filesystem::create_directories(home + "/desktop");
+    std::string twelve;
+    for (int i = 1; i <= 12; ++i) twelve += "line " + std::to_string(i) + "\n";
+    test::writeFile(log, twelve + "partial", 0600);
+    EXPECT_EQ(run({"logs", "--home", home}).out, twelve.substr(twelve.find("line 4")) + "partial");
+    EXPECT_EQ(run({"logs", "--home", home, "-n", "2"}).out, "line 12\npartial");
+    EXPECT_EQ(run({"logs", "--home", home, "--lines=0"}).out, "");
+    auto follow = spawn({"logs", "-f", "-n", "1", "--home", home});
+    const auto shown = [&](const std::string& text) {
+        return test::waitFor([&] { return test::readFile(follow.outPath) == text; }, 3s);
+    };
+    EXPECT_TRUE(shown("partial"));
+    std::ofstream(log, std::ios::app) << " line\n";
+    EXPECT_TRUE(shown("partial line\n"));
+    // A new host run made a new log: it is followed from its start.
+    test::writeFile(home + "/desktop/new", "fresh\n");
+    std::filesystem::rename(home + "/desktop/new", log);
+    EXPECT_TRUE(shown("partial line\nfresh\n")) << test::readFile(follow.outPath);
+    follow.kill(SIGINT);
+    // Neither a FIFO nor a missing log is waited for without -f.
+    std::filesystem::remove(log);
+    EXPECT_NE(run({"logs", "--home", home}).err.find("no log yet at " + log), std::string::npos);
+    ASSERT_EQ(::mkfifo(log.c_str(), 0600), 0);
+    const Result r = run({"logs", "--home", home}, 5s);
+    EXPECT_EQ(std::pair(r.exit(), r.err),
+              std::pair(1, "quorvactl logs: " + log + " is not a regular file\n"));
+}
+
+TEST_F(Ctl, DoctorSaysWhatIsWrongAndWhatToDo) {
+    test::Xvfb x, stopped, noXTest({"-extension", "XTEST"});
+    ASSERT_TRUE(x.ok() && stopped.ok() && noXTest.ok());
+    stopped.kill(SIGSTOP);
+    const std::string open = tmp / "open";
+    std::filesystem::create_directories(open + "/desktop");
+    std::filesystem::permissions(open + "/desktop", std::filesystem::perms::all);
+    struct Case {
+        std::string home, display, more, wanted;
+    };
+    const Case cases[] = {
+        {home, "", "", "FAIL home: " + home + " does not exist: quorvactl start makes it"},
+        {home, "", "", "FAIL host: not running: start one with quorvactl start"},
+        {home, "", "", "FAIL DISPLAY: not set"},
+        {open, "", "", "FAIL runtime folder: " + open + "/desktop can be written by others"},
+        {home, x.display(), "WAYLAND_DISPLAY=wayland-0", "FAIL session: Wayland"},
+        {home, stopped.display(), "", "FAIL X server: " + stopped.display() + " does not answer"},
+        {home, ":4095", "", "FAIL X server: cannot connect to :4095"},
+        {home, noXTest.display(), "", "FAIL XTEST: not offered"},
+        {home, noXTest.display(), "", "ok   root window: readable"},
+    };
+    for (const auto& c : cases) {
+        env = test::environmentWith({"DISPLAY=" + c.display}, {"DISPLAY", "WAYLAND_DISPLAY"});
+        if (!c.more.empty()) env.push_back(c.more);
+        const auto began = Clock::now();
+        const Result r = run({"doctor", "--home", c.home});
+        EXPECT_LT(Clock::now() - began, 5s) << c.wanted;
+        EXPECT_EQ(r.exit(), 1) << r.out;
+        EXPECT_NE(("\n" + r.out).find("\n" + c.wanted), std::string::npos) << r.out;
+    }
+    stopped.kill(SIGCONT);
+    // All well: a host on a display with both permissions, its driver serving.
+    env = test::environmentWith({"DISPLAY=" + x.display()}, {"WAYLAND_DISPLAY"});
+    ASSERT_EQ(run({"start", "--home", home}).exit(), 0);
+    ASSERT_EQ(run({"status", "--wait", "ready", "--home", home}).exit(), 0);
+    const Result r = run({"doctor", "--home", home});
+    EXPECT_EQ(r.exit(), 0) << r.out;
+    for (const char* what : {"home", "runtime folder", "host", "status", "driver", "DISPLAY",
+                             "X server", "XTEST", "root window", "session"})
+        EXPECT_NE(r.out.find(std::string("ok   ") + what + ": "), std::string::npos) << what;
+    EXPECT_NE(r.out.find("serving " + at("driver.sock")), std::string::npos) << r.out;
+}
+
+// Each command and option of the tool, read from its own help, is offered
+// by both completions and documented in the manual page.
+TEST_F(Ctl, CompletionsAndManualPageKnowEveryCommandAndOption) {
+    const std::string dir = QUORVA_TEST_SOURCE_DIR "/../packaging";
+    const auto lines = [](const std::string& text) {
+        std::set<std::string> out;
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line);)
+            if (!line.empty()) out.insert(line);
+        return out;
+    };
+    const auto options = [](const std::string& text) {
+        std::set<std::string> out{"--help"};
+        const std::regex option(R"((?:^|[\s\[(),])(--?[a-z][-a-z]*))");
+        for (std::sregex_iterator m(text.begin(), text.end(), option), end; m != end; ++m)
+            out.insert((*m)[1]);
+        return out;
+    };
+    const auto shell = [&](const std::string& program, const std::string& script) {
+        return exec({"/bin/" + program, "-c", script}).out;
+    };
+    std::set<std::string> commands;
+    const std::regex listed(R"(\n  ([a-z-]+) )");
+    const std::string help = run({"--help"}).out;
+    for (std::sregex_iterator m(help.begin(), help.end(), listed), end; m != end; ++m)
+        commands.insert((*m)[1]);
+    ASSERT_EQ(commands.size(), 10u) << help;
+    const std::string bash = ". " + dir + "/completions/quorvactl.bash; COMP_WORDS=(quorvactl ";
+    const auto first = lines(shell("bash", bash + "''); COMP_CWORD=1; _quorvactl; "
+                                                  "printf '%s\\n' \"${COMPREPLY[@]}\""));
+    std::set<std::string> wanted = commands;
+    wanted.insert({"--help", "--version"});
+    EXPECT_EQ(first, wanted);
+    const std::string manual = test::readFile(dir + "/quorvactl.1");
+    for (const auto& command : commands) {
+        SCOPED_TRACE(command);
+        std::set<std::string> own = options(run({command, "--help"}).out);
+        if (command == "hold") own.insert("--");
+        EXPECT_EQ(lines(shell("bash", bash + command +
+                                          " -); COMP_CWORD=2; _quorvactl; "
+                                          "printf '%s\\n' \"${COMPREPLY[@]}\"")),
+                  own);
+        own.erase("--");
+        EXPECT_EQ(options(shell("zsh", "fpath=(" + dir +
+                                           "/completions $fpath); autoload -Uz "
+                                           "_quorvactl; _arguments() { print -l -- \"$@\" }; "
+                                           "words=(quorvactl " +
+                                           command +
+                                           " ''); CURRENT=3; "
+                                           "_quorvactl")),
+                  own);
+        EXPECT_NE(manual.find("\n.B " + command + "\n"), std::string::npos);
+    }
+}
+
+}  // namespace
