@@ -143,10 +143,10 @@ bool accepts(const sockaddr_un& addr) {
 }
 
 // Whoever else put a socket there (only possible where others could write)
-// must not be mistaken for the driver.
+// must not be mistaken for the driver; a link is judged by what it reaches.
 std::string distrustSocket(const std::string& path) {
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return {};
+    if (::stat(path.c_str(), &st) != 0) return {};
     return detail::distrust(detail::Entry::Socket, path, st);
 }
 

@@ -20,11 +20,11 @@ constexpr std::size_t kMaxStatusBytes = 64 * 1024;
 
 enum class Read { Absent, Ok, Failed };
 
-// A regular file only, and only one the caller may trust: a FIFO planted
-// there must not hang the reader, nor a device be read, nor a huge file be
-// parsed. `st` describes what was read.
-Read readSmallFile(const std::string& path, std::string& bytes, struct stat& st,
-                   std::string& error) {
+// A regular file only, and only one the caller may trust (in `folder`): a
+// FIFO planted there must not hang the reader, nor a device be read, nor a
+// huge file be parsed. `st` describes what was read.
+Read readSmallFile(const std::string& path, const struct stat& folder, std::string& bytes,
+                   struct stat& st, std::string& error) {
     platform::FileHandle file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!file.valid()) {
         if (errno == ENOENT || errno == ENOTDIR) return Read::Absent;
@@ -35,7 +35,7 @@ Read readSmallFile(const std::string& path, std::string& bytes, struct stat& st,
         error = path + " is not a regular file";
         return Read::Failed;
     }
-    if ((error = detail::distrust(detail::Entry::StatusFile, path, st)).empty() &&
+    if ((error = detail::distrust(detail::Entry::StatusFile, path, st, &folder)).empty() &&
         static_cast<std::size_t>(st.st_size) > kMaxStatusBytes)
         error = path + " is too large to be a host's status";
     char buf[4096];
@@ -63,10 +63,13 @@ Status readStatus(const std::string& home) {
     Status s;
     const std::string runtime = runtimeFolder(home);
     const std::string path = platform::joinPath(runtime, "status.json");
-    if (s.error = detail::distrustFolder(runtime); !s.error.empty()) return s;
+    struct stat folder {
+    }, st{};
+    if (::stat(runtime.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode)) return s;
+    if (s.error = detail::distrust(detail::Entry::RuntimeFolder, runtime, folder); !s.error.empty())
+        return s;
     std::string bytes;
-    struct stat st {};
-    if (readSmallFile(path, bytes, st, s.error) != Read::Ok) return s;
+    if (readSmallFile(path, folder, bytes, st, s.error) != Read::Ok) return s;
     if (const std::string why = detail::parseStatus(bytes, s); !why.empty()) {
         Status bad;
         bad.error = path + ": " + why;

@@ -61,8 +61,11 @@ Trust judgeTrust(uid_t owner, mode_t mode, uid_t me, bool privateGroup) {
     return Trust::Trusted;
 }
 
-std::string distrust(Entry entry, const std::string& path, const struct stat& st) {
-    const mode_t mode = entry == Entry::Socket ? st.st_mode & ~0777 : st.st_mode;
+std::string distrust(Entry entry, const std::string& path, const struct stat& st,
+                     const struct stat* folder) {
+    mode_t mode = entry == Entry::Socket ? st.st_mode & ~0777 : st.st_mode;
+    if (folder && !(folder->st_mode & S_IXOTH)) mode &= ~S_IWOTH;
+    if (folder && !(folder->st_mode & S_IXGRP)) mode &= ~S_IWGRP;
     // Looked up only when it matters: the group databases can be slow.
     const bool privateGroup = (mode & S_IWGRP) && isPrivateGroup(st.st_gid, st.st_uid);
     switch (judgeTrust(st.st_uid, mode, ::geteuid(), privateGroup)) {

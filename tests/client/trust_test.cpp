@@ -67,20 +67,24 @@ TEST(Trust, WritableByOthersIsRefusedWithTheFix) {
     ASSERT_EQ(::bind(server.fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
     ::listen(server.fd(), 4);
     ASSERT_TRUE(quorva::readStatus(h.home).ready());
-    const std::tuple<std::string, mode_t, std::string, bool> cases[] = {
-        {h.runtime, 0777, "chmod 700 " + h.runtime, true},
-        {h.runtime, 0703, "chmod 700 " + h.runtime, true},
-        {h.file, 0646, "restart the host with umask 022", false},
+    // What, its mode, the folder's, the fix; whether the socket is refused too.
+    const std::tuple<std::string, mode_t, mode_t, std::string, bool> cases[] = {
+        {h.runtime, 0777, 0777, "chmod 700 " + h.runtime, true},
+        {h.runtime, 0703, 0703, "chmod 700 " + h.runtime, true},
+        {h.file, 0646, 0701, "restart the host with umask 022", false},
     };
-    for (const auto& [path, mode, fix, socketToo] : cases) {
-        const mode_t before = test::modeOf(path);
+    for (const auto& [path, mode, folderMode, fix, socketToo] : cases) {
         ::chmod(path.c_str(), mode);
+        ::chmod(h.runtime.c_str(), folderMode);
         const auto s = quorva::readStatus(h.home);
         EXPECT_FALSE(s.present || s.running);
         EXPECT_NE(s.error.find(path + " can be written by others"), std::string::npos) << s.error;
         EXPECT_NE(s.error.find(fix), std::string::npos) << s.error;
         EXPECT_EQ(quorva::waitForDriver(h.home, 0ms).ok(), !socketToo) << path;
-        ::chmod(path.c_str(), before);
+        // The fix works; and those who cannot pass the folder cannot reach the file.
+        ::chmod(h.runtime.c_str(), 0700);
+        EXPECT_TRUE(quorva::readStatus(h.home).ready()) << path;
+        ::chmod(path.c_str(), path == h.file ? 0644 : 0700);
     }
     // A socket's mode says who may connect, not who made it.
     ::chmod(h.socket.c_str(), 0777);
