@@ -16,12 +16,18 @@
 namespace quorva::detail {
 
 // Whether `pid` holds the host's exclusive lock on the folder `runtime`
-// (the same device and inode), so is the live host of that home.
-bool isHostOf(int pid, const std::string& runtime);
+// (the same device and inode), so is the live host of that home; none when
+// that cannot be told now (out of descriptors or memory: errno says), which
+// is never taken for an answer.
+std::optional<bool> holdsLock(int pid, const std::string& runtime);
 
-// The process holding that lock, or 0 when none does or this system cannot
-// tell without a pid to ask about.
-int lockHolder(const std::string& runtime);
+inline bool isHostOf(int pid, const std::string& runtime) {
+    return holdsLock(pid, runtime).value_or(false);
+}
+
+// The process holding that lock, 0 when none does or this system cannot
+// tell without a pid to ask about; none when it cannot be told now.
+std::optional<int> lockHolder(const std::string& runtime);
 
 // Sends `sig` to `pid` if, when it is sent, that process is the host of
 // `runtime`; false when it is not (or is gone).

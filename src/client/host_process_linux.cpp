@@ -37,6 +37,11 @@ std::optional<std::string> readProc(const std::string& path) {
     return out;
 }
 
+// Out of descriptors or memory: an answer cannot be had now.
+bool lackOf(int error) {
+    return error == EMFILE || error == ENFILE || error == ENOMEM;
+}
+
 // One line of /proc/locks, or after "lock:\t" in fdinfo:
 // "1: FLOCK  ADVISORY  WRITE 4711 fe:00:10961515 0 EOF"; waiters say "1: -> FLOCK".
 bool isExclusiveFlock(const char* line, int* holder, unsigned long* inode) {
@@ -57,39 +62,49 @@ bool isExclusiveFlock(const char* line, int* holder, unsigned long* inode) {
 // superblock's device (major:minor in hex), which on btrfs subvolumes and
 // overlayfs is not the st_dev of the folder, so each descriptor of `pid`
 // that carries such a lock (its fdinfo says so) is stat-ed as itself.
-// Reading all this locks nothing.
-bool isHostOf(int pid, const std::string& runtime) {
+// Reading all this locks nothing. A process of another user cannot be
+// looked into, and is not the caller's host.
+std::optional<bool> holdsLock(int pid, const std::string& runtime) {
     struct stat want {};
     if (pid <= 0 || ::stat(runtime.c_str(), &want) != 0 || !S_ISDIR(want.st_mode)) return false;
     DIR* fds = ::opendir(proc(pid, "fdinfo").c_str());
-    if (!fds) return false;
-    bool found = false;
-    while (const dirent* e = found ? nullptr : ::readdir(fds)) {
+    if (!fds) return lackOf(errno) ? std::nullopt : std::optional(false);  // else gone, or not ours
+    std::optional<bool> found = false;
+    while (const dirent* e = *found ? nullptr : ::readdir(fds)) {
         if (e->d_name[0] == '.') continue;
-        const std::string info = readProc(proc(pid, "fdinfo/") + e->d_name).value_or("");
+        const auto info = readProc(proc(pid, "fdinfo/") + e->d_name);
+        if (!info && lackOf(errno)) {
+            found = std::nullopt;
+            break;
+        }
         bool locked = false;
-        for (auto at = info.find("lock:\t"); !locked && at != std::string::npos;
-             at = info.find("lock:\t", at + 1))
-            locked = isExclusiveFlock(info.c_str() + at + 6, nullptr, nullptr);
+        for (auto at = info ? info->find("lock:\t") : std::string::npos;
+             !locked && at != std::string::npos; at = info->find("lock:\t", at + 1))
+            locked = isExclusiveFlock(info->c_str() + at + 6, nullptr, nullptr);
         struct stat st {};
         found = locked && ::stat((proc(pid, "fd/") + e->d_name).c_str(), &st) == 0 &&
                 st.st_dev == want.st_dev && st.st_ino == want.st_ino;
     }
+    const int saved = errno;
     ::closedir(fds);
+    errno = saved;
     return found;
 }
 
-// /proc/locks names the candidates by inode; isHostOf settles the device.
-int lockHolder(const std::string& runtime) {
+// /proc/locks names the candidates by inode; holdsLock settles the device.
+std::optional<int> lockHolder(const std::string& runtime) {
     struct stat want {};
     if (::stat(runtime.c_str(), &want) != 0) return 0;
-    std::istringstream locks(readProc("/proc/locks").value_or(""));
+    const auto all = readProc("/proc/locks");
+    if (!all) return std::nullopt;
+    std::istringstream locks(*all);
     for (std::string line; std::getline(locks, line);) {
         int pid = 0;
         unsigned long inode = 0;
-        if (isExclusiveFlock(line.c_str(), &pid, &inode) && inode == want.st_ino &&
-            isHostOf(pid, runtime))
-            return pid;
+        if (!isExclusiveFlock(line.c_str(), &pid, &inode) || inode != want.st_ino) continue;
+        const auto holds = holdsLock(pid, runtime);
+        if (!holds) return std::nullopt;
+        if (*holds) return pid;
     }
     return 0;
 }

@@ -16,7 +16,8 @@ namespace quorva::detail {
 
 // A live process whose executable is the host's. Weaker than the lock test
 // on Linux: a stale pid reused by the host of another home passes.
-bool isHostOf(int pid, const std::string&) {
+// int proc_pidpath(int pid, void* buffer, uint32_t buffersize)
+std::optional<bool> holdsLock(int pid, const std::string&) {
     char path[PROC_PIDPATHINFO_MAXSIZE];
     if (pid <= 0 || ::kill(pid, 0) != 0 || ::proc_pidpath(pid, path, sizeof path) <= 0)
         return false;
@@ -25,7 +26,7 @@ bool isHostOf(int pid, const std::string&) {
 }
 
 // Nothing lists who holds a flock here.
-int lockHolder(const std::string&) {
+std::optional<int> lockHolder(const std::string&) {
     return 0;
 }
 

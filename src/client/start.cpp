@@ -191,9 +191,11 @@ struct Start {
             return "the driver of the host (pid " + std::to_string(s.hostPid) +
                    ") did not accept a connection on " + socket + within(o.timeout) + ": see " +
                    log;
-        if (holder)
+        if (holder > 0)
             return "the host (pid " + std::to_string(holder) + ") holding " + o.home +
                    " did not write its status" + within(o.timeout);
+        if (holder < 0)
+            return "cannot tell whether a host holds " + o.home + ": " + std::strerror(errno);
         return "no host came up in " + o.home + within(o.timeout);
     }
 
@@ -245,9 +247,10 @@ struct Start {
     std::optional<Outcome> step(const sockaddr_un& address) {
         if (auto why = detail::distrustFolder(runtime); !why.empty()) return Outcome::failure(why);
         const Status s = readStatus(o.home);
-        const int holder = s.running ? s.hostPid : detail::lockHolder(runtime);
+        // Unknown for now (out of descriptors): no host is started on a guess.
+        const int holder = s.running ? s.hostPid : detail::lockHolder(runtime).value_or(-1);
         if (child && !child->held) child->held = detail::isHostOf(child->pid(), runtime);
-        if (holder && (!child || holder != child->pid())) otherHolderSeen = true;
+        if (holder > 0 && (!child || holder != child->pid())) otherHolderSeen = true;
         if (s.running) {
             if (auto why = distrustSocket(socket); !why.empty()) return Outcome::failure(why);
             if (accepts(address))

@@ -78,7 +78,14 @@ Status readStatus(const std::string& home) {
     s.present = true;
     s.writtenNs = detail::modifiedNs(st);
     s.ageSeconds = secondsSince(s.writtenNs);
-    s.running = detail::isHostOf(s.hostPid, runtime);
+    const auto holds = detail::holdsLock(s.hostPid, runtime);
+    if (!holds) {
+        Status unknown;
+        unknown.error = "cannot tell whether pid " + std::to_string(s.hostPid) +
+                        " is the host of " + home + ": " + std::strerror(errno);
+        return unknown;
+    }
+    s.running = *holds;
     s.stale = s.running && s.ageSeconds > kStaleAfterSeconds;
     return s;
 }

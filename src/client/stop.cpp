@@ -19,13 +19,18 @@ Outcome stopHost(const std::string& home, std::chrono::milliseconds timeout, boo
     if (auto why = detail::distrustFolder(runtime); !why.empty()) return Outcome::failure(why);
     const Status s = readStatus(home);
     // Without a readable status the lock still names the host.
-    const int pid = s.running ? s.hostPid : detail::lockHolder(runtime);
+    const auto holder = s.running ? std::optional(s.hostPid) : detail::lockHolder(runtime);
+    if (!holder)
+        return Outcome::failure("cannot tell whether a host holds " + home + ": " +
+                                std::strerror(errno));
+    const int pid = *holder;
     if (wasRunning) *wasRunning = pid > 0;
     if (pid <= 0) return Outcome::success();
     if (!detail::signalHost(pid, runtime, SIGTERM) && detail::isHostOf(pid, runtime))
         return Outcome::failure("cannot signal the host (pid " + std::to_string(pid) +
                                 "): " + std::strerror(errno));
-    while (detail::isHostOf(pid, runtime)) {
+    // While it cannot be told, the host is taken to be there still.
+    while (detail::holdsLock(pid, runtime).value_or(true)) {
         if (std::chrono::steady_clock::now() > deadline)
             return Outcome::failure(
                 "the host (pid " + std::to_string(pid) + ") still holds " + home + " " +

@@ -99,6 +99,13 @@ Check driver(const std::string& home, const std::string& socket, int pid) {
             "does not accept connections on " + socket + ": see the log below"};
 }
 
+// A log line as a terminal can show it: no control characters, not too long.
+std::string printable(std::string line) {
+    for (char& c : line)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    return line.size() > 200 ? line.substr(0, 197) + "..." : line;
+}
+
 void print(const Check& c) {
     const char* mark = c.mark == Mark::Ok ? "ok  " : c.mark == Mark::Problem ? "FAIL" : "--  ";
     std::printf("%s %s: %s\n", mark, c.what.c_str(), c.text.c_str());
@@ -116,7 +123,9 @@ int doctor(const std::string& home) {
     else
         checks.push_back({Mark::Skipped, "runtime folder", "not checked: no home"});
     const quorva::Status s = usable ? quorva::readStatus(home) : quorva::Status{};
-    const int pid = !usable ? 0 : s.running ? s.hostPid : quorva::detail::lockHolder(runtime);
+    const int pid = !usable     ? 0
+                    : s.running ? s.hostPid
+                                : quorva::detail::lockHolder(runtime).value_or(0);
     checks.push_back(host(runtime, pid));
     checks.push_back(status(s, platform::joinPath(runtime, "status.json"), pid));
     checks.push_back(driver(home, platform::joinPath(runtime, "driver.sock"), pid));
@@ -126,12 +135,12 @@ int doctor(const std::string& home) {
 
     const std::string log = platform::joinPath(runtime, "desktop.log");
     std::string error;
-    const auto lines = lastLines(log, 5, error);
+    const auto lines = lastLines(log, 5, 4096, error);
     if (!error.empty())
         std::printf("log: %s\n", error.c_str());
     else
         std::printf("log: the last lines of %s (quorvactl logs for more):\n", log.c_str());
-    for (const auto& line : lines) std::printf("    %s\n", line.c_str());
+    for (const auto& line : lines) std::printf("    %s\n", printable(line).c_str());
     return well ? 0 : 1;
 }
 

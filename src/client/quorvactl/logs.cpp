@@ -29,20 +29,20 @@ platform::FileHandle openLog(const std::string& path, struct stat& st, std::stri
     return file;
 }
 
-// Where the last `lines` lines begin, read backwards from the end: the log
-// is appended for ever and may be huge.
-off_t tailStart(int fd, off_t size, long lines) {
+// Where the last `lines` lines begin, read backwards from the end (the log
+// is appended for ever and may be huge), not before `floor`.
+off_t tailStart(int fd, off_t size, long lines, off_t floor = 0) {
     char buf[65536];
     long starts = 0;
-    for (off_t end = size; end > 0 && lines > 0;) {
-        const off_t from = std::max<off_t>(0, end - static_cast<off_t>(sizeof buf));
+    for (off_t end = size; end > floor && lines > 0;) {
+        const off_t from = std::max<off_t>(floor, end - static_cast<off_t>(sizeof buf));
         const ssize_t n = ::pread(fd, buf, static_cast<std::size_t>(end - from), from);
         if (n <= 0) return end;
         for (ssize_t i = n - 1; i >= 0; --i)  // the file's last line end starts no line
             if (buf[i] == '\n' && from + i + 1 < size && ++starts == lines) return from + i + 1;
         end = from;
     }
-    return lines > 0 ? 0 : size;
+    return lines > 0 ? floor : size;
 }
 
 // Copies [from, to) of `fd` to standard output; false when that is closed.
@@ -86,11 +86,13 @@ int follow(const std::string& path, platform::FileHandle file, struct stat st, o
 
 }  // namespace
 
-std::vector<std::string> lastLines(const std::string& path, long lines, std::string& error) {
+std::vector<std::string> lastLines(const std::string& path, long lines, off_t window,
+                                   std::string& error) {
     struct stat st {};
     const platform::FileHandle file = openLog(path, st, error);
     if (!file.valid()) return {};
-    const off_t from = tailStart(file.fd(), st.st_size, lines);
+    const off_t from =
+        tailStart(file.fd(), st.st_size, lines, std::max<off_t>(0, st.st_size - window));
     std::string text(static_cast<std::size_t>(st.st_size - from), '\0');
     const ssize_t n = ::pread(file.fd(), text.data(), text.size(), from);
     text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
