@@ -39,6 +39,12 @@ TEST_F(Ctl, StopEndsOnlyTheLockHolderAndRestartStartsAnother) {
     EXPECT_TRUE(r.out.starts_with("stale: the running host (pid " + std::to_string(second)))
         << r.out;
     EXPECT_NE(run({"doctor", "--home", home}).out.find("FAIL status: stale"), std::string::npos);
+    // Out of descriptors, whether the host runs cannot be told: never guessed.
+    for (const char* command : {"status", "stop"}) {
+        r = exec({"/usr/bin/prlimit", "--nofile=4", QUORVA_TEST_CTL, command, "--home", home});
+        EXPECT_EQ(r.exit(), 1) << command;
+        EXPECT_NE(r.err.find("Too many open files"), std::string::npos) << r.err;
+    }
     // A host that does not quit is waited for until --timeout, then it is said.
     ::kill(second, SIGSTOP);
     r = run({"stop", "--home", home, "--timeout", "0.5"});
