@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh test
-cmake --build build -j2 --target tick_bench host_bench window_bench >/dev/null
+cmake --build build -j2 --target tick_bench host_bench window_bench ctl_bench >/dev/null
 B=build/bench
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
@@ -20,6 +20,9 @@ done
 
 echo "== host =="
 "$B/host_bench" "$@"
+
+echo "== quorvactl (an earlier build beside it: build/bench/ctl_bench --against DIR) =="
+"$B/ctl_bench"
 
 echo "== permissions window (Xvfb; 7 processes) =="
 font=build/QuorvaDesktop/Resources/Vazirmatn.ttf

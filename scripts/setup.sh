@@ -12,7 +12,7 @@ mode=${1:-run}
 # Building and running the host.
 RUN_PACKAGES=(
     cmake g++ make
-    qt6-base-dev libx11-dev libxcb1-dev
+    qt6-base-dev libx11-dev libxcb1-dev nlohmann-json3-dev
     fonts-dejavu-core xdg-utils
 )
 # The tests and benchmarks, the X server they use, and the package checks.
@@ -21,6 +21,7 @@ TEST_PACKAGES=(
     xvfb xauth xfonts-base x11-utils
     dpkg-dev file lintian desktop-file-utils
     python3-jsonschema  # checks status.json against its schema
+    bash-completion zsh  # quorvactl's completions, loaded as users' shells load them
 )
 
 say() { echo "setup: $*"; }

@@ -3,80 +3,58 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
+#include <chrono>
 #include <cstring>
 
 #include "client/host_process.h"
 #include "client/status_json.h"
+#include "client/trust.h"
 #include "platform/files.h"
 #include "quorva/client.h"
 
 namespace quorva {
 namespace {
 
-// The host's file is about 130 bytes; anything far bigger is not its.
+// The host's file is about 150 bytes; anything far bigger is not its.
 constexpr std::size_t kMaxStatusBytes = 64 * 1024;
 
 enum class Read { Absent, Ok, Failed };
 
-// A regular file only: a FIFO planted there must not hang the reader.
-Read readSmallFile(const std::string& path, std::string& bytes, std::int64_t& mtimeNs,
-                   std::string& error) {
+// A regular file only, and only one the caller may trust (in `folder`): a
+// FIFO planted there must not hang the reader, nor a device be read, nor a
+// huge file be parsed. `st` describes what was read.
+Read readSmallFile(const std::string& path, const struct stat& folder, std::string& bytes,
+                   struct stat& st, std::string& error) {
     platform::FileHandle file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!file.valid()) {
         if (errno == ENOENT || errno == ENOTDIR) return Read::Absent;
         error = "cannot read " + path + ": " + std::strerror(errno);
         return Read::Failed;
     }
-    struct stat st {};
     if (::fstat(file.fd(), &st) != 0 || !S_ISREG(st.st_mode)) {
         error = path + " is not a regular file";
         return Read::Failed;
     }
-    mtimeNs = detail::modifiedNs(st);
+    if ((error = detail::distrust(detail::Entry::StatusFile, path, st, &folder)).empty() &&
+        static_cast<std::size_t>(st.st_size) > kMaxStatusBytes)
+        error = path + " is too large to be a host's status";
     char buf[4096];
-    for (ssize_t n; (n = ::read(file.fd(), buf, sizeof buf)) != 0;) {
+    for (ssize_t n; error.empty() && (n = ::read(file.fd(), buf, sizeof buf)) != 0;) {
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            error = "cannot read " + path + ": " + std::strerror(errno);
-            return Read::Failed;
-        }
-        bytes.append(buf, static_cast<std::size_t>(n));
-        if (bytes.size() > kMaxStatusBytes) {
-            error = path + " is too large to be a host's status";
-            return Read::Failed;
-        }
+        if (n < 0) error = "cannot read " + path + ": " + std::strerror(errno);
+        if (n > 0) bytes.append(buf, static_cast<std::size_t>(n));
+        if (bytes.size() > kMaxStatusBytes) error = path + " is too large to be a host's status";
     }
-    return Read::Ok;
+    return error.empty() ? Read::Ok : Read::Failed;
 }
 
-// The six members, each of its type; anything else in the object is ignored.
-std::string takeMembers(const std::vector<detail::JsonMember>& members, Status& s) {
-    using Kind = detail::JsonMember::Kind;
-    int seen = 0;
-    for (const auto& m : members) {
-        const auto is = [&](const char* key, Kind kind) { return m.key == key && m.kind == kind; };
-        if (is("accessibility", Kind::Boolean)) {
-            s.accessibility = m.boolean, seen |= 1;
-        } else if (is("screen_recording", Kind::Boolean)) {
-            s.screenRecording = m.boolean, seen |= 2;
-        } else if (is("status", Kind::String) &&
-                   (m.text == "ready" || m.text == "permission_required")) {
-            s.status = m.text, seen |= 4;
-        } else if (is("owner", Kind::String)) {
-            s.owner = m.text, seen |= 8;
-        } else if (is("bundle_id", Kind::String)) {
-            s.bundleId = m.text, seen |= 16;
-        } else if (is("host_pid", Kind::Integer) && m.integer > 0 && m.integer <= INT_MAX) {
-            // Never 0 or negative: to kill() those name process groups.
-            s.hostPid = static_cast<int>(m.integer), seen |= 32;
-        }
-    }
-    const char* names[] = {"accessibility", "screen_recording", "status",
-                           "owner",         "bundle_id",        "host_pid"};
-    for (int k = 0; k < 6; ++k)
-        if (!(seen & (1 << k))) return std::string("\"") + names[k] + "\" is missing or invalid";
-    return {};
+// Wall-clock seconds since `ns`; a file from the future (the clock was set
+// back) counts as just written.
+double secondsSince(std::int64_t ns) {
+    const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count();
+    return now > ns ? static_cast<double>(now - ns) / 1e9 : 0.0;
 }
 
 }  // namespace
@@ -85,35 +63,31 @@ Status readStatus(const std::string& home) {
     Status s;
     const std::string runtime = runtimeFolder(home);
     const std::string path = platform::joinPath(runtime, "status.json");
-    std::string bytes, error;
-    switch (readSmallFile(path, bytes, s.writtenNs, s.error)) {
-        case Read::Absent:
-            return s;
-        case Read::Failed:
-            return s;
-        case Read::Ok:
-            break;
-    }
-    const auto members = detail::parseObject(bytes, error);
-    if (!members || !(error = takeMembers(*members, s)).empty()) {
+    struct stat folder {
+    }, st{};
+    if (::stat(runtime.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode)) return s;
+    if (s.error = detail::distrust(detail::Entry::RuntimeFolder, runtime, folder); !s.error.empty())
+        return s;
+    std::string bytes;
+    if (readSmallFile(path, folder, bytes, st, s.error) != Read::Ok) return s;
+    if (const std::string why = detail::parseStatus(bytes, s); !why.empty()) {
         Status bad;
-        bad.error = path + ": " + error;
+        bad.error = path + ": " + why;
         return bad;
     }
     s.present = true;
-    s.running = detail::isHostOf(s.hostPid, runtime);
+    s.writtenNs = detail::modifiedNs(st);
+    s.ageSeconds = secondsSince(s.writtenNs);
+    const auto holds = detail::holdsLock(s.hostPid, runtime);
+    if (!holds) {
+        Status unknown;
+        unknown.error = "cannot tell whether pid " + std::to_string(s.hostPid) +
+                        " is the host of " + home + ": " + std::strerror(errno);
+        return unknown;
+    }
+    s.running = *holds;
+    s.stale = s.running && s.ageSeconds > kStaleAfterSeconds;
     return s;
-}
-
-std::string statusJson(const Status& s) {
-    const auto flag = [](bool b) { return b ? "true" : "false"; };
-    if (!s.present) return R"({"running":false})";
-    using detail::jsonString;
-    return std::string("{\"accessibility\":") + flag(s.accessibility) +
-           ",\"bundle_id\":" + jsonString(s.bundleId) +
-           ",\"host_pid\":" + std::to_string(s.hostPid) + ",\"owner\":" + jsonString(s.owner) +
-           ",\"screen_recording\":" + flag(s.screenRecording) +
-           ",\"status\":" + jsonString(s.status) + ",\"running\":" + flag(s.running) + "}";
 }
 
 }  // namespace quorva

@@ -1,8 +1,9 @@
 #include "supervision/status_file.h"
 
+#include <nlohmann/json.hpp>
+
 #include "app/host_identity.h"
 #include "platform/files.h"
-#include "platform/json.h"
 
 namespace supervision {
 
@@ -18,15 +19,18 @@ HostStatus makeHostStatus(bool accessibility, bool screenRecording, int hostPid)
 }
 
 std::string serialise(const HostStatus& s) {
-    // Sorted by key, the order earlier hosts wrote; readers go by key anyway.
-    return platform::compactJsonObject({
+    // nlohmann::json keeps members sorted by key, the order hosts have always
+    // written (readers go by key anyway); dumped compact with UTF-8 as it is.
+    const nlohmann::json object = {
         {"accessibility", s.accessibility},
         {"bundle_id", s.bundleId},
         {"host_pid", s.hostPid},
         {"owner", s.owner},
         {"screen_recording", s.screenRecording},
         {"status", s.status},
-    });
+    };
+    // Bytes that are not UTF-8 (never in these values) become U+FFFD rather than throw.
+    return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 bool writeStatusFile(const std::string& path, const HostStatus& status) {

@@ -55,7 +55,10 @@ expected_paths() {
         usr/share/applications/com.quorva.desktop.desktop usr/share/doc/ \
         usr/share/doc/quorva-desktop/ usr/share/doc/quorva-desktop/changelog.gz \
         usr/share/doc/quorva-desktop/copyright usr/share/man/ usr/share/man/man1/ \
-        usr/share/man/man1/quorva-desktop.1.gz usr/share/icons/ usr/share/icons/hicolor/
+        usr/share/man/man1/quorva-desktop.1.gz usr/share/icons/ usr/share/icons/hicolor/ \
+        usr/share/bash-completion/ usr/share/bash-completion/completions/ \
+        usr/share/bash-completion/completions/quorvactl usr/share/zsh/ \
+        usr/share/zsh/vendor-completions/ usr/share/zsh/vendor-completions/_quorvactl
     for size in 48x48 128x128 256x256 scalable; do
         local ext=png
         [[ $size == scalable ]] && ext=svg
@@ -72,6 +75,20 @@ same_paths() {  # what, actual list file[, files only]
     expected_paths | { [[ -n ${3:-} ]] && grep -v '/$' || cat; } | sort >"$tmp/expected"
     sort "$2" >"$tmp/actual"
     diff -u "$tmp/expected" "$tmp/actual" >&2 || fail "$1 differs from the expected files (+ extra, - missing)"
+}
+
+# The completions are where the shells look: bash-completion finds them on
+# demand under XDG_DATA_DIRS (the installed tree's share/ standing in for
+# /usr/share), and zsh's own $fpath holds their folder.
+check_completions() {
+    local share=$1/usr/share loaded
+    loaded=$(XDG_DATA_DIRS=$share bash -c '. /usr/share/bash-completion/bash_completion
+        __load_completion quorvactl && complete -p quorvactl')
+    [[ $loaded == "complete -F _quorvactl quorvactl" ]] || fail "bash-completion loads: '$loaded'"
+    zsh -fc 'print -l $fpath' | grep -qx /usr/share/zsh/vendor-completions ||
+        fail "zsh does not look in /usr/share/zsh/vendor-completions"
+    [[ $(head -n1 "$share/zsh/vendor-completions/_quorvactl") == "#compdef quorvactl" ]] ||
+        fail "_quorvactl does not declare itself for quorvactl"
 }
 
 # Starts the command line given plus --home, a fresh home, and waits for its
@@ -165,6 +182,7 @@ install)
         fail "quorvactl started $(readlink "/proc/$host/exe")"
     kill -TERM "$host"
     wait_for 50 eval '! alive "$host"' || fail "the host quorvactl started did not end on SIGTERM"
+    check_completions "$root"
     check_window_on_x "$root"
     ;;
 package)

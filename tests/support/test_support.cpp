@@ -158,10 +158,11 @@ std::vector<std::string> environmentWith(const std::vector<std::string>& add,
 // Xvfb writes its display number to standard output once it takes clients. It
 // keeps running as a desktop's server does when its last client leaves, rather
 // than resetting under the next one.
-Xvfb::Xvfb()
-    : server_(spawnProcess({"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24",
-                            "-nolisten", "tcp", "-noreset"},
-                           environmentWith({}), dir_.path())) {
+Xvfb::Xvfb(const std::vector<std::string>& options) {
+    std::vector<std::string> argv{"/usr/bin/Xvfb", "-displayfd", "1",   "-screen", "0",
+                                  "1024x768x24",   "-nolisten",  "tcp", "-noreset"};
+    argv.insert(argv.end(), options.begin(), options.end());
+    server_ = spawnProcess(argv, environmentWith({}), dir_.path());
     std::string out;
     if (waitFor([&] { return (out = readFile(server_.outPath)).find('\n') != std::string::npos; }))
         display_ = ":" + out.substr(0, out.find('\n'));

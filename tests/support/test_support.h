@@ -76,7 +76,7 @@ std::vector<std::string> environmentWith(const std::vector<std::string>& add,
 // An X server on a free display for as long as the object lives.
 class Xvfb {
   public:
-    Xvfb();
+    explicit Xvfb(const std::vector<std::string>& options = {});  // more server options
     ~Xvfb();  // SIGTERM, so the server removes its lock and socket
     const std::string& display() const { return display_; }  // ":N", empty on failure
     bool ok() const { return !display_.empty(); }

@@ -1,7 +1,6 @@
 #include "quorvactl/command_line.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdlib>
 
 namespace quorvactl {
@@ -18,19 +17,33 @@ const std::vector<CommandForm>& commands() {
         {"status",
          {"--home", "--json", "--wait", "--timeout"},
          "usage: quorvactl status [--home DIR] [--json] [--wait ready|running] [--timeout S]\n"
-         "Prints ready, permission_required or not running. Exit status: 0 ready,\n"
-         "2 permission required, 3 not running, 1 error.\n"
-         "  --json     the status file's members plus \"running\"\n"
+         "Prints ready, permission_required, stale or not running. Exit status: 0 ready,\n"
+         "2 permission required, 3 not running, 4 stale (the running host has not\n"
+         "written its status for over 3 s, so it says nothing current: see quorvactl\n"
+         "doctor), 1 error.\n"
+         "  --json     the status file's members plus \"running\" and \"stale\"\n"
          "  --wait W   first wait (at most --timeout, default 10 s) until the host is\n"
          "             ready, or running at all; then report as usual\n"},
         {"start",
          {"--home", "--english", "--permissions", "--timeout"},
          "usage: quorvactl start [--home DIR] [--english] [--permissions] [--timeout S]\n"
          "Starts a host for the home unless one runs, detached from this terminal, and\n"
-         "returns once a host has written its status (exit status 1 with the cause if\n"
-         "none has within --timeout, default 10 s).\n"
+         "returns once that host runs and its driver accepts connections. Exit status 1\n"
+         "with the cause if that has not happened within --timeout (default 10 s), or\n"
+         "if the host or its driver ended first (see quorvactl logs).\n"
          "  --english      the window's language, for a host this starts\n"
          "  --permissions  also show the permissions window (asks a running host)\n"},
+        {"stop",
+         {"--home", "--timeout"},
+         "usage: quorvactl stop [--home DIR] [--timeout S]\n"
+         "Asks the running host of the home to quit (SIGTERM to the process that holds\n"
+         "the home's lock) and waits until it has let the home go. Exit status 0 when\n"
+         "it has, 3 if no host runs, 1 if it still runs after --timeout (default 10 s).\n"},
+        {"restart",
+         {"--home", "--english", "--permissions", "--timeout"},
+         "usage: quorvactl restart [--home DIR] [--english] [--permissions] [--timeout S]\n"
+         "Stops the running host, if one runs, then starts one as start does; each\n"
+         "step within --timeout (default 10 s).\n"},
         {"hold",
          {"--home", "--english", "--permissions", "--timeout"},
          "usage: quorvactl hold [--home DIR] [--english] [--permissions] [--timeout S]\n"
@@ -49,6 +62,19 @@ const std::vector<CommandForm>& commands() {
          "usage: quorvactl wait-driver [--home DIR] [--timeout S]\n"
          "Waits until the driver accepts a connection on <home>/desktop/driver.sock\n"
          "(exit status 1 if it has not within --timeout, default 10 s).\n"},
+        {"logs",
+         {"--home", "-n", "--lines", "-f", "--follow"},
+         "usage: quorvactl logs [--home DIR] [-n N] [-f]\n"
+         "Prints the end of the driver's log, <home>/desktop/desktop.log.\n"
+         "  -n, --lines N  the last N lines (default 10)\n"
+         "  -f, --follow   then print new lines as they come, until interrupted\n"},
+        {"doctor",
+         {"--home"},
+         "usage: quorvactl doctor [--home DIR]\n"
+         "Checks what the host needs, one line each with what to do about a problem:\n"
+         "the home and runtime folder, the host, its status, the driver, the display\n"
+         "(DISPLAY, the X server, XTEST, the root window, Wayland); then shows the end\n"
+         "of the log. Exit status 0 when all is well, 1 otherwise.\n"},
         {"home",
          {"--home"},
          "usage: quorvactl home [--home DIR]\n"
@@ -60,11 +86,15 @@ const std::vector<CommandForm>& commands() {
 const char kToolUsage[] =
     "usage: quorvactl COMMAND [OPTIONS]   (quorvactl COMMAND --help for each)\n"
     "Controls QuorvaDesktop through the files it serves in <home>/desktop.\n"
-    "  status       ready, permission_required or not running\n"
+    "  status       ready, permission_required, stale or not running\n"
     "  start        start a host unless one runs\n"
+    "  stop         ask the running host to quit\n"
+    "  restart      stop, then start\n"
     "  hold         run a command as a client of the host\n"
     "  permissions  show the permissions window\n"
     "  wait-driver  wait until the driver accepts connections\n"
+    "  logs         print (and follow) the driver's log\n"
+    "  doctor       check what the host needs and say what to fix\n"
     "  home         print the home folder\n"
     "Every command takes --home DIR (default ~/.quorva). --version prints the version.\n";
 
@@ -74,11 +104,29 @@ const CommandForm* findCommand(const std::string& name) {
     return nullptr;
 }
 
+// Plain decimal digits only: no sign, spaces, hex or exponent.
+bool isDecimal(const std::string& text, bool fraction) {
+    const auto digits = [&](std::size_t from, std::size_t to) {
+        return from < to && std::all_of(text.begin() + static_cast<long>(from),
+                                        text.begin() + static_cast<long>(to),
+                                        [](char c) { return c >= '0' && c <= '9'; });
+    };
+    const std::size_t dot = fraction ? text.find('.') : std::string::npos;
+    return dot == std::string::npos ? digits(0, text.size())
+                                    : digits(0, dot) && digits(dot + 1, text.size());
+}
+
 bool parseSeconds(const std::string& text, double& out) {
-    char* end = nullptr;
-    const double v = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || !std::isfinite(v) || v < 0 || v > 1e6) return false;
+    if (!isDecimal(text, true)) return false;
+    const double v = std::strtod(text.c_str(), nullptr);
+    if (v > 1e6) return false;
     out = v;
+    return true;
+}
+
+bool parseCount(const std::string& text, long& out) {
+    if (!isDecimal(text, false) || text.size() > 9) return false;
+    out = std::atol(text.c_str());
     return true;
 }
 
@@ -92,17 +140,21 @@ bool take(CommandLine& line, const std::string& name, const std::string& value) 
         line.wait = value;
     } else if (name == "--timeout") {
         if (!parseSeconds(value, line.timeoutSeconds))
-            return line.error = "--timeout takes seconds, not '" + value + "'", false;
+            return line.error = "--timeout takes seconds (like 5 or 0.5), not '" + value + "'",
+                   false;
+    } else if (name == "-n" || name == "--lines") {
+        if (!parseCount(value, line.lines))
+            return line.error = name + " takes a number of lines, not '" + value + "'", false;
     }
     return true;
 }
 
-bool isFlag(const std::string& name) {
-    return name == "--json" || name == "--english" || name == "--permissions";
-}
-
-void setFlag(CommandLine& line, const std::string& name) {
-    (name == "--json" ? line.json : name == "--english" ? line.english : line.permissions) = true;
+bool* flag(CommandLine& line, const std::string& name) {
+    if (name == "--json") return &line.json;
+    if (name == "--english") return &line.english;
+    if (name == "--permissions") return &line.permissions;
+    if (name == "-f" || name == "--follow") return &line.follow;
+    return nullptr;
 }
 
 }  // namespace
@@ -129,9 +181,9 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             return line.error =
                        "unknown option '" + arg + "' (see quorvactl " + line.command + " --help)",
                    line;
-        if (isFlag(name)) {
+        if (bool* set = flag(line, name)) {
             if (eq != std::string::npos) return line.error = name + " takes no value", line;
-            setFlag(line, name);
+            *set = true;
             continue;
         }
         if (eq == std::string::npos && i + 1 >= args.size())

@@ -13,6 +13,8 @@ struct CommandLine {
     std::optional<std::string> home;
     std::optional<std::string> wait;  // "ready" or "running"
     double timeoutSeconds = 10;
+    long lines = 10;  // logs -n
+    bool follow = false;
     bool json = false;
     bool english = false;
     bool permissions = false;
@@ -24,7 +26,8 @@ struct CommandLine {
 
 // Reads the arguments after the program name. Each command takes only its
 // own options, as "--opt VALUE" or "--opt=VALUE"; hold's COMMAND starts at
-// "--" or at its first argument that is not an option.
+// "--" or at its first argument that is not an option. Numbers are plain
+// decimals ("5", "0.5" seconds; "20" lines).
 CommandLine parseCommandLine(const std::vector<std::string>& args);
 
 std::chrono::milliseconds timeoutOf(const CommandLine& line);

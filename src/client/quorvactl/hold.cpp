@@ -5,11 +5,14 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "client/host_process.h"
@@ -50,6 +53,28 @@ bool catchSignals() {
             ::sigaction(sig, &sa, nullptr);
     }
     return ::sigaction(SIGCHLD, &sa, nullptr) == 0;
+}
+
+// Whether `name` names an existing file as posix_spawnp looks for it: when
+// running it still fails with ENOENT, its interpreter or loader is missing,
+// and shells say 126 (found, cannot run) rather than 127 (not found).
+bool commandExists(const std::string& name) {
+    struct stat st {};
+    if (name.find('/') != std::string::npos) return ::stat(name.c_str(), &st) == 0;
+    const char* env = std::getenv("PATH");
+    std::string path = env ? env : "";
+    if (!env) {
+        path.resize(::confstr(_CS_PATH, nullptr, 0));
+        ::confstr(_CS_PATH, path.data(), path.size());
+        path.resize(std::strlen(path.c_str()));
+    }
+    for (std::size_t start = 0; start <= path.size();) {
+        const std::size_t end = std::min(path.find(':', start), path.size());
+        const std::string folder = end == start ? "." : path.substr(start, end - start);
+        if (::stat((folder + "/" + name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) return true;
+        start = end + 1;
+    }
+    return false;
 }
 
 int fail(int status, const std::string& cause) {
@@ -101,9 +126,12 @@ int hold(const CommandLine& line, const std::string& home) {
     for (const auto& a : line.program) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     pid_t child = -1;
-    if (const int e = ::posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ))
-        return fail(e == ENOENT ? kNotFound : kCannotRun,
-                    "cannot run '" + line.program[0] + "': " + std::strerror(e));
+    if (const int e = ::posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ)) {
+        const bool found = e != ENOENT || commandExists(line.program[0]);
+        return fail(found ? kCannotRun : kNotFound,
+                    "cannot run '" + line.program[0] + "': " + std::strerror(e) +
+                        (found && e == ENOENT ? " (its interpreter or loader is missing)" : ""));
+    }
     quorva::Registration entry(home, child);
     if (entry.ok())
         bridge.release();
@@ -112,8 +140,9 @@ int hold(const CommandLine& line, const std::string& home) {
     const quorva::Registration& held = entry.ok() ? entry : bridge;
 
     // A host found running may have been quitting on idle just then; until
-    // a host has seen our entry, start one again if it is gone.
-    bool seen = false;
+    // a host has seen our entry, start one again if it is gone, once: a
+    // host that keeps ending is not started in a loop.
+    bool seen = false, restarted = false;
     int status = 0;
     for (;;) {
         pollfd wait{wakeUp[0], POLLIN, 0};
@@ -121,7 +150,8 @@ int hold(const CommandLine& line, const std::string& home) {
         relaySignals(child);
         if (::waitpid(child, &status, WNOHANG) == child) break;
         if (seen || (seen = held.seenByHost())) continue;
-        if (!quorva::readStatus(home).running) {
+        if (!restarted && !quorva::readStatus(home).running) {
+            restarted = true;
             if (auto again = quorva::startHost(start); !again) {
                 std::fprintf(stderr, "quorvactl hold: %s\n", again.cause().c_str());
                 seen = true;  // nothing more to do for it

@@ -6,13 +6,15 @@
 
 #include "quorva/client.h"
 #include "quorvactl/command_line.h"
+#include "quorvactl/doctor.h"
 #include "quorvactl/hold.h"
+#include "quorvactl/logs.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kReady = 0, kError = 1, kPermissionRequired = 2, kNotRunning = 3;
+constexpr int kReady = 0, kError = 1, kPermissionRequired = 2, kNotRunning = 3, kStale = 4;
 
 int fail(const quorvactl::CommandLine& line, const std::string& cause) {
     const std::string who = line.command.empty() ? "quorvactl" : "quorvactl " + line.command;
@@ -24,6 +26,15 @@ bool reached(const quorva::Status& s, const std::string& wanted) {
     return wanted == "ready" ? s.ready() : s.running;
 }
 
+std::string describe(const quorva::Status& s) {
+    if (!s.running) return "not running";
+    if (!s.stale) return s.status;
+    char age[32];
+    std::snprintf(age, sizeof age, "%.0f s", s.ageSeconds);
+    return "stale: the running host (pid " + std::to_string(s.hostPid) +
+           ") last wrote its status " + age + " ago and cannot write it now (see quorvactl doctor)";
+}
+
 int status(const quorvactl::CommandLine& line, const std::string& home) {
     const auto deadline = Clock::now() + quorvactl::timeoutOf(line);
     quorva::Status s = quorva::readStatus(home);
@@ -32,11 +43,8 @@ int status(const quorvactl::CommandLine& line, const std::string& home) {
         s = quorva::readStatus(home);
     }
     if (!s.error.empty()) return fail(line, s.error);
-    const std::string text = line.json   ? quorva::statusJson(s)
-                             : s.running ? s.status
-                                         : std::string("not running");
-    std::printf("%s\n", text.c_str());
-    return s.ready() ? kReady : s.running ? kPermissionRequired : kNotRunning;
+    std::printf("%s\n", (line.json ? quorva::statusJson(s) : describe(s)).c_str());
+    return s.ready() ? kReady : s.stale ? kStale : s.running ? kPermissionRequired : kNotRunning;
 }
 
 int start(const quorvactl::CommandLine& line, const std::string& home, bool permissions) {
@@ -47,6 +55,14 @@ int start(const quorvactl::CommandLine& line, const std::string& home, bool perm
     options.timeout = quorvactl::timeoutOf(line);
     const auto started = quorva::startHost(options);
     return started ? 0 : fail(line, started.cause());
+}
+
+int stop(const quorvactl::CommandLine& line, const std::string& home) {
+    bool wasRunning = false;
+    const auto stopped = quorva::stopHost(home, quorvactl::timeoutOf(line), &wasRunning);
+    if (!stopped) return fail(line, stopped.cause());
+    if (line.command == "restart") return start(line, home, line.permissions);
+    return wasRunning ? 0 : kNotRunning;
 }
 
 int waitDriver(const quorvactl::CommandLine& line, const std::string& home) {
@@ -67,7 +83,10 @@ int main(int argc, char** argv) {
     if (line.command == "home") return std::printf("%s\n", home->c_str()), 0;
     if (line.command == "status") return status(line, *home);
     if (line.command == "start") return start(line, *home, line.permissions);
+    if (line.command == "stop" || line.command == "restart") return stop(line, *home);
     if (line.command == "permissions") return start(line, *home, true);
     if (line.command == "wait-driver") return waitDriver(line, *home);
+    if (line.command == "logs") return quorvactl::logs(line, *home);
+    if (line.command == "doctor") return quorvactl::doctor(*home);
     return quorvactl::hold(line, *home);
 }

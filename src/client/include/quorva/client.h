@@ -35,9 +35,14 @@ std::optional<std::string> homeFolder(const std::optional<std::string>& given = 
 // <home>/desktop: registrations, status.json, driver.sock, desktop.log.
 std::string runtimeFolder(const std::string& home);
 
+// The host rewrites status.json every second; a file older than this, while
+// its host runs, no longer says what the host sees (it cannot write it).
+inline constexpr double kStaleAfterSeconds = 3.0;
+
 struct Status {
-    bool present = false;  // status.json was there and well formed
-    bool running = false;  // ... and a live host owns it
+    bool present = false;  // status.json was there, well formed and trusted
+    bool running = false;  // ... and its host_pid is the live host of this home
+    bool stale = false;    // ... but the file is older than kStaleAfterSeconds
     bool accessibility = false;
     bool screenRecording = false;
     std::string status;  // "ready" or "permission_required"
@@ -45,17 +50,20 @@ struct Status {
     std::string bundleId;
     int hostPid = 0;
     std::int64_t writtenNs = 0;  // the file's modification time
-    std::string error;           // the file is there but could not be read: why
+    double ageSeconds = 0;       // how long ago that was
+    std::string error;           // the file is there but cannot be believed: why
 
-    bool ready() const { return running && status == "ready"; }
+    bool ready() const { return running && !stale && status == "ready"; }
 };
 
 // The status of the host of `home`. A file left by a host that has ended, or
-// whose host_pid now names another program, reads as not running.
+// whose host_pid now names another program or the host of another home,
+// reads as not running. A runtime folder or file that another user owns or
+// can write is not read at all: `error` says so, and how to fix it.
 Status readStatus(const std::string& home);
 
-// The file's members plus "running", compact; only {"running":false} when
-// there is no file.
+// The file's members plus "running" and "stale", compact; only
+// {"running":false} when there is no file.
 std::string statusJson(const Status& status);
 
 // Keeps the host of a home up while a process lives: an entry named after
@@ -105,14 +113,24 @@ struct StartOptions {
 };
 
 // Starts a host for `options.home` unless one runs, detached from this
-// process's session and standard streams, and returns once a live host has
-// written its status. Two callers at the same moment end with one host: the
-// host that loses the race exits and both wait for the winner. With
-// `permissions`, returns once the window is shown or its request consumed.
-// A host that is slow to start is never stopped.
+// process's session and standard streams, and returns once the host it
+// started (or found) is the running host of the home and its driver accepts
+// connections. A host or driver that ends meanwhile is reported with the
+// host's exit status and the log to read; a host that failed is not started
+// again. Two callers at the same moment end with one host: the host that
+// loses the race exits and both wait for the winner. With `permissions`,
+// returns once the window is shown or its request consumed. A host that is
+// slow to start is never stopped.
 Outcome startHost(const StartOptions& options);
 
-// Waits until <home>/desktop/driver.sock accepts a connection.
+// Asks the running host of `home` to quit (SIGTERM to the process holding
+// its lock, checked as it is sent) and waits until it has let the home go.
+// Success also when no host ran; `wasRunning` (if given) tells which.
+Outcome stopHost(const std::string& home, std::chrono::milliseconds timeout,
+                 bool* wasRunning = nullptr);
+
+// Waits until <home>/desktop/driver.sock accepts a connection. A socket or
+// runtime folder the caller may not trust (as for readStatus) is refused.
 Outcome waitForDriver(const std::string& home, std::chrono::milliseconds timeout);
 
 // Where to look for the host binary, in order: installed or side by side

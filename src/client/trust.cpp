@@ -1,0 +1,94 @@
+#include "client/trust.h"
+
+#include <grp.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace quorva::detail {
+namespace {
+
+// The group is named after the owner, is the owner's primary group and lists
+// nobody else: Debian's user private group.
+bool isPrivateGroup(gid_t gid, uid_t owner) {
+    std::vector<char> pwBuf(16384), grBuf(65536);
+    passwd pw{}, *p = nullptr;
+    group gr{}, *g = nullptr;
+    if (::getpwuid_r(owner, &pw, pwBuf.data(), pwBuf.size(), &p) != 0 || !p ||
+        ::getgrgid_r(gid, &gr, grBuf.data(), grBuf.size(), &g) != 0 || !g)
+        return false;
+    if (p->pw_gid != gid || std::strcmp(g->gr_name, p->pw_name) != 0) return false;
+    for (char** member = g->gr_mem; *member; ++member)
+        if (std::strcmp(*member, p->pw_name) != 0) return false;
+    return true;
+}
+
+std::string octal(mode_t mode) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "%04o", static_cast<unsigned>(mode & 07777));
+    return buf;
+}
+
+std::string ownerFix(Entry entry, const std::string& path) {
+    switch (entry) {
+        case Entry::RuntimeFolder:
+            return "use a home folder of your own (--home)";
+        case Entry::StatusFile:
+            return "remove it (rm " + path + ") and let your host write its own";
+        case Entry::Socket:
+            break;
+    }
+    return "remove it (rm " + path + ") and restart your host (quorvactl restart)";
+}
+
+// The host writes status.json with its umask, so chmod alone would not last.
+std::string modeFix(Entry entry, const std::string& path) {
+    if (entry == Entry::StatusFile)
+        return "the host writes it under its umask: restart the host with umask 022 "
+               "(quorvactl restart)";
+    return "chmod 700 " + path;
+}
+
+}  // namespace
+
+Trust judgeTrust(uid_t owner, mode_t mode, uid_t me, bool privateGroup) {
+    if (owner != me) return Trust::ForeignOwner;
+    if (mode & S_IWOTH) return Trust::WritableByOthers;
+    if ((mode & S_IWGRP) && !privateGroup) return Trust::WritableByGroup;
+    return Trust::Trusted;
+}
+
+std::string distrust(Entry entry, const std::string& path, const struct stat& st,
+                     const struct stat* folder) {
+    mode_t mode = entry == Entry::Socket ? st.st_mode & ~0777 : st.st_mode;
+    if (folder && !(folder->st_mode & S_IXOTH)) mode &= ~S_IWOTH;
+    if (folder && !(folder->st_mode & S_IXGRP)) mode &= ~S_IWGRP;
+    // Looked up only when it matters: the group databases can be slow.
+    const bool privateGroup = (mode & S_IWGRP) && isPrivateGroup(st.st_gid, st.st_uid);
+    switch (judgeTrust(st.st_uid, mode, ::geteuid(), privateGroup)) {
+        case Trust::Trusted:
+            return {};
+        case Trust::ForeignOwner:
+            return path + " belongs to uid " + std::to_string(st.st_uid) + ", not to you (uid " +
+                   std::to_string(::geteuid()) +
+                   "), so it is not trusted: " + ownerFix(entry, path);
+        case Trust::WritableByGroup:
+            return path + " can be written by its group (mode " + octal(st.st_mode) +
+                   "), so it is not trusted: " + modeFix(entry, path);
+        case Trust::WritableByOthers:
+            break;
+    }
+    return path + " can be written by others (mode " + octal(st.st_mode) +
+           "), so it is not trusted: " + modeFix(entry, path);
+}
+
+std::string distrustFolder(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return {};
+    return distrust(Entry::RuntimeFolder, path, st);
+}
+
+}  // namespace quorva::detail
