@@ -1,7 +1,6 @@
 #include "app/quorva_desktop.h"
 
 #include "app/options.h"
-#include "platform/files.h"
 #include "platform/process_info.h"
 
 QuorvaDesktop::QuorvaDesktop(platform::System& system, std::vector<std::string> arguments)
@@ -17,10 +16,10 @@ std::optional<std::string> QuorvaDesktop::runtime() const {
     return app::runtimeFolder(*home);
 }
 
-std::optional<std::string> QuorvaDesktop::runtimeEntry(const char* name) const {
+bool QuorvaDesktop::homeLost() const {
+    if (!runtimeFolder_) return false;
     const auto runtime = this->runtime();
-    if (!runtime) return std::nullopt;
-    return platform::joinPath(*runtime, name);
+    return !runtime || !runtimeFolder_->isNamedBy(*runtime);
 }
 
 bool QuorvaDesktop::english() const {

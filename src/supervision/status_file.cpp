@@ -1,7 +1,6 @@
 #include "supervision/status_file.h"
 
 #include "app/host_identity.h"
-#include "platform/files.h"
 #include "platform/json.h"
 
 namespace supervision {
@@ -29,10 +28,10 @@ std::string serialise(const HostStatus& s) {
     });
 }
 
-bool writeStatusFile(const std::string& path, const HostStatus& status) {
+bool writeStatusFile(const platform::RuntimeFolder& runtime, const HostStatus& status) {
     const std::string bytes = serialise(status);
     if (bytes.empty()) return false;
-    return platform::writeFileAtomically(path, bytes);
+    return runtime.writeAtomically("status.json", bytes);
 }
 
 }  // namespace supervision
