@@ -62,7 +62,8 @@ class QuorvaDesktop final : public platform::ApplicationDelegate,
     const std::vector<std::string> args;
 
   private:
-    bool launchDriver(const std::string& runtime, const std::string& resources);
+    bool launchDriver(const std::string& runtime, const std::string& programs,
+                      const std::string& resources);
     // Any start-up failure: no message, the quit request with status 1.
     void failStartup();
     // The runtime path no longer leads to the folder this host holds (moved,

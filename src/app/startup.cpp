@@ -27,7 +27,7 @@ void QuorvaDesktop::applicationWillFinishLaunching() try {
             break;
     }
     if (!runtimeFolder_->createFolder("clients", 0700)) return failStartup();
-    if (!launchDriver(*runtime, *resources)) return failStartup();
+    if (!launchDriver(*runtime, *programs, *resources)) return failStartup();
     launched_ = true;
 } catch (...) {
     // Out of memory or threads: stop whatever was started, as a quit does.
@@ -54,11 +54,14 @@ platform::LockOutcome QuorvaDesktop::takeRuntimeFolder() {
     return outcome;
 }
 
-bool QuorvaDesktop::launchDriver(const std::string& runtime, const std::string& resources) {
+bool QuorvaDesktop::launchDriver(const std::string& runtime, const std::string& programs,
+                                 const std::string& resources) {
     auto process = std::make_unique<platform::ChildProcess>();
     process->setExecutable(platform::joinPath(resources, "vov-driver"));
     process->setArguments(app::driverArguments(platform::joinPath(runtime, "driver.sock")));
     process->setEnvironment(app::driverEnvironment(platform::environment()));
+    // Sends the driver its one SIGTERM should the host be killed or crash.
+    process->setGuard(platform::joinPath(programs, "quorva-driver-guard"));
 
     if (!runtimeFolder_->exists("desktop.log")) runtimeFolder_->createFile("desktop.log", 0600);
     // Opened for appending, so a driver left from an earlier run and this
