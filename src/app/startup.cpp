@@ -51,6 +51,7 @@ platform::LockOutcome QuorvaDesktop::takeRuntimeFolder() {
     // A crash, or a quit that cannot be acted on, still takes the socket
     // away, from this folder only.
     platform::emergency::setRuntimeFolder(runtimeFolder_->descriptor());
+    platform::emergency::catchCrashes();
     return outcome;
 }
 
