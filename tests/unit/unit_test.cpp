@@ -75,6 +75,26 @@ TEST(ScanClients, OnePassKeepsOnlyLiveRegistrations) {
     EXPECT_EQ(platform::listDirectory(clients), std::vector<std::string>{live});
 }
 
+// Out of time, a pass stops where it is: what it did not look at stays, and it cannot tell that
+// no client is live. An empty folder is looked at in full however late.
+TEST(ScanClients, PassOutOfTimeLeavesTheRestAndCountsAsAttended) {
+    test::TempDir tmp;
+    ASSERT_TRUE(platform::createDirectory(tmp / "clients/junk/sub", 0700));
+    test::writeFile(tmp / "clients/junk/file", "");
+    ASSERT_TRUE(platform::createDirectory(tmp / "empty", 0700));
+    const auto clients = *platform::Folder::open(tmp / "clients");
+    const auto late = platform::Deadline::after(std::chrono::milliseconds(0));
+    EXPECT_EQ(clients.remove("junk", late), platform::Removal::Unfinished);
+    const auto scan = scanClients(clients, late);
+    EXPECT_TRUE(!scan.live && !scan.finished && scan.attended());
+    auto left = *platform::listDirectory(tmp / "clients/junk");
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"file", "sub"}));
+    EXPECT_FALSE(scanClients(*platform::Folder::open(tmp / "empty"), late).attended());
+    EXPECT_FALSE(scanClients(clients, platform::Deadline::never()).attended());
+    EXPECT_EQ(platform::listDirectory(tmp / "clients"), std::vector<std::string>{});
+}
+
 TEST(ScanClients, ProcessThatMayNotBeSignalledCountsAsGone) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to scan as another user";
     test::TempDir tmp;  // 'nobody' may not signal this root process
