@@ -23,9 +23,12 @@ inline constexpr int kArmTimeoutMs = 1000;
 // to a closed link fails instead of raising SIGPIPE.
 bool makeLink(int fds[2]);
 
-// Hands the spawned `child` to the guard and waits until it is armed. On
-// Linux the child did this itself before exec, so this only says yes.
+// Hands the spawned `child` to the guard (on Linux the child did that itself
+// before its exec) and waits until the guard says it is armed.
 bool handOver(int hostEnd, pid_t child);
+
+// Waits (up to kArmTimeoutMs) for the guard to say it is armed.
+bool awaitArmed(int hostEnd);
 
 // The host is about to stop the driver itself: the guard is to send nothing.
 void standDown(int hostEnd);

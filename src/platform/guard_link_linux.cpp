@@ -9,8 +9,10 @@ bool makeLink(int fds[2]) {
     return ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) == 0;
 }
 
-bool handOver(int, pid_t) {
-    return true;  // the child handed itself over before exec (spawn_linux.cpp)
+// The child handed itself over before its exec (spawn_linux.cpp); only the
+// answer is left to wait for.
+bool handOver(int hostEnd, pid_t) {
+    return awaitArmed(hostEnd);
 }
 
 void standDown(int hostEnd) {

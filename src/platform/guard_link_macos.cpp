@@ -1,5 +1,4 @@
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -24,11 +23,8 @@ bool makeLink(int fds[2]) {
 // The child is unreaped until this returns (the host waits for it only
 // afterwards), so the pid the guard watches is still the driver's.
 bool handOver(int hostEnd, pid_t child) {
-    pollfd answer{hostEnd, POLLIN, 0};
-    char byte = 0;
     return ::write(hostEnd, &child, sizeof child) == static_cast<ssize_t>(sizeof child) &&
-           ::poll(&answer, 1, kArmTimeoutMs) == 1 && ::read(hostEnd, &byte, 1) == 1 &&
-           byte == kArmed;
+           awaitArmed(hostEnd);
 }
 
 void standDown(int hostEnd) {

@@ -18,8 +18,8 @@ struct SpawnRequest {
     int passFd = -1;          // becomes the child's descriptor 3
     bool searchPath = false;  // a bare program name is looked up on PATH
     // The host's end of a guard's link (see guard_link.h). On Linux the child
-    // hands itself to the guard before exec and starts only once the guard
-    // is armed; elsewhere the caller hands the pid over after the spawn.
+    // hands the guard a pidfd of itself before its exec; elsewhere the caller
+    // hands the pid over after the spawn.
     int guardLinkFd = -1;
 };
 

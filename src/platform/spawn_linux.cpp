@@ -1,7 +1,6 @@
 // Starting children on Linux: vfork and exec, so that a guarded child can
 // hand itself to its guard before exec (posix_spawn has no place for that).
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
@@ -11,7 +10,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/guard_link.h"
 #include "platform/spawn.h"
 
 namespace platform {
@@ -23,9 +21,11 @@ void closeFrom(int first) {
         ::close(static_cast<int>(fd));
 }
 
-// Sends the guard a pidfd of this very process, then waits until the guard
-// says it watches it: a host killed at any moment after this still has its
-// driver stopped, and a pidfd can never reach a process that reused the pid.
+// Sends the guard a pidfd of this very process. The guard runs already
+// (exec'd before this child was made) and reads it before it can see the
+// link close, so a host killed at any moment after this still has its driver
+// stopped; and a pidfd can never reach a process that reused the pid. The
+// host waits for the guard's answer while the driver starts.
 bool handSelfToGuard(int link) {
     const int self = static_cast<int>(::syscall(SYS_pidfd_open, ::syscall(SYS_getpid), 0));
     if (self < 0) return false;
@@ -42,10 +42,7 @@ bool handSelfToGuard(int link) {
     c->cmsg_type = SCM_RIGHTS;
     c->cmsg_len = CMSG_LEN(sizeof self);
     std::memcpy(CMSG_DATA(c), &self, sizeof self);
-    pollfd answer{link, POLLIN, 0};
-    return ::sendmsg(link, &msg, MSG_NOSIGNAL) == 1 &&
-           ::poll(&answer, 1, guard::kArmTimeoutMs) == 1 && ::read(link, &byte, 1) == 1 &&
-           byte == guard::kArmed;
+    return ::sendmsg(link, &msg, MSG_NOSIGNAL) == 1;
 }
 
 // Everything the child needs, prepared before vfork: the child may only make
