@@ -8,7 +8,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <set>
@@ -124,10 +123,8 @@ TEST_F(Owned, OneSigtermForTheDriverOnEveryWayTheHostEnds) {
          0},
         {"X server gone", "--permissions", "export DISPLAY=" + x.display(),
          [&](test::Process&) { x.kill(SIGKILL); }, 1, "desktop/driver.sock", false, 1},
-        // A module without its entry point: Qt's libraries take long enough to load that the
-        // driver is up and counting by then.
         {"no toolkit after the launch", "--permissions",
-         "cp /usr/lib/*/libQt6Widgets.so.6 " + app + "/lib/quorva-qt.so", nullptr, 1,
+         "cp " QUORVA_TEST_BAD_MODULE " " + app + "/lib/quorva-qt.so", nullptr, 1,
          "desktop/driver.sock", false, 1},
     };
     for (const auto& e : endings) {
@@ -230,9 +227,8 @@ TEST_F(Owned, NothingInClientsHoldsUpTicksOrQuit) {
         if (!write)
             for (int i = 0; i < 10000; ++i)
                 ::mkdir((clients + "/d" + std::to_string(i)).c_str(), 0700);
-        std::atomic<bool> stop = false;
-        std::thread writer([&, write = write] {
-            for (int i = 0; write && !stop; ++i) write(i % 5000);  // bounded, to clean up
+        const std::jthread writer([&, write = write](std::stop_token stop) {
+            for (int i = 0; write && !stop.stop_requested(); ++i) write(i % 5000);  // bounded
         });
         auto host = start();
         const auto inode = [&] {
@@ -251,8 +247,6 @@ TEST_F(Owned, NothingInClientsHoldsUpTicksOrQuit) {
         host.kill(SIGTERM);
         expectEnd(host, 0, 3s);
         EXPECT_LT(Clock::now() - quit, 1s);
-        stop = true;
-        writer.join();
     }
 }
 
