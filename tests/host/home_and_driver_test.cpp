@@ -171,9 +171,10 @@ TEST_F(Owned, LostHomeEndsTheHostWithoutTouchingWhatTookItsPlace) {
     EXPECT_EQ(namesIn(elsewhere + "/clients"), Names{"junk"});
 }
 
-// Each fails with status 1 before the home is made or a driver started: a link in the runtime
-// folder's place, a socket path one byte too long for an address, and an app folder whose path
-// is too long to name. A socket path that just fits works.
+// Each fails with status 1 before a driver is started, and before the home is made where the
+// home cannot work: a link in the runtime folder's place, a socket path one byte too long for
+// an address, an app folder whose path is too long to name, and no guard for the driver. A
+// socket path that just fits works.
 TEST_F(Owned, StartsThatCannotWorkMakeAndRunNothing) {
     countingDriver();
     const std::string elsewhere = tmp / "elsewhere";
@@ -186,13 +187,15 @@ TEST_F(Owned, StartsThatCannotWorkMakeAndRunNothing) {
                              " && d=$(printf 'x%.0s' $(seq 250)) && for i in $(seq 17); do "
                              "mkdir $d && cd -P $d || exit 9; done; cp -r '" +
                              app + "' . && exec ./QuorvaDesktop/bin/quorva-desktop --home \"$1\"";
-    const std::vector<std::tuple<std::string, std::string, int>> starts{
-        {tmp / "home", "mkdir -p \"$1\" && ln -s " + elsewhere + " \"$1/desktop\"", 1},
-        {homeWithSocketPathOf(108), ":", 1},
-        {tmp / "home", deep, 1},
-        {homeWithSocketPathOf(107), ":", 0},
+    // The home, a shell command, the exit status, whether the home is there afterwards.
+    const std::vector<std::tuple<std::string, std::string, int, bool>> starts{
+        {tmp / "home", "mkdir -p \"$1\" && ln -s " + elsewhere + " \"$1/desktop\"", 1, true},
+        {homeWithSocketPathOf(108), ":", 1, false},
+        {tmp / "home", deep, 1, false},
+        {tmp / "home", "mv " + app + "/bin/quorva-driver-guard " + tmp.path(), 1, true},
+        {homeWithSocketPathOf(107), "mv " + tmp / "quorva-driver-guard " + app + "/bin", 0, true},
     };
-    for (const auto& [path, shell, status] : starts) {
+    for (const auto& [path, shell, status, made] : starts) {
         SCOPED_TRACE(shell + " " + std::to_string(path.size()));
         home = path;
         fs::remove_all(home);
@@ -204,7 +207,7 @@ TEST_F(Owned, StartsThatCannotWorkMakeAndRunNothing) {
         }
         expectEnd(host, status, 5s);
         EXPECT_EQ(test::pathExists(tmp / "pids"), status == 0) << "driver";
-        EXPECT_EQ(test::pathExists(home), status == 0 || shell.starts_with("mkdir"));
+        EXPECT_EQ(test::pathExists(home), made);
         EXPECT_EQ(namesIn(elsewhere), Names{});
     }
     EXPECT_EQ(std::system(("cd " + tmp.path() + " && rm -rf x*").c_str()), 0);
