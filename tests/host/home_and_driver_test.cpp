@@ -183,10 +183,11 @@ TEST_F(Owned, StartsThatCannotWorkMakeAndRunNothing) {
         const std::size_t rest = tmp.path().size() + std::string("/h/desktop/driver.sock").size();
         return tmp / ("h" + std::string(length - rest, 'x'));
     };
-    const std::string deep = "cd " + tmp.path() +
-                             " && d=$(printf 'x%.0s' $(seq 250)) && for i in $(seq 17); do "
-                             "mkdir $d && cd -P $d || exit 9; done; cp -r '" +
-                             app + "' . && exec ./QuorvaDesktop/bin/quorva-desktop --home \"$1\"";
+    const std::string deep =
+        "cd " + tmp.path() +
+        " && d=$(printf 'x%.0s' $(seq 250)) && for i in $(seq 17); do "
+        "mkdir $d && cd -P $d || exit 9; done; mkdir QuorvaDesktop && cp -r '" +
+        app + "/bin' QuorvaDesktop && exec ./QuorvaDesktop/bin/quorva-desktop --home \"$1\"";
     // The home, a shell command, the exit status, whether the home is there afterwards.
     const std::vector<std::tuple<std::string, std::string, int, bool>> starts{
         {tmp / "home", "mkdir -p \"$1\" && ln -s " + elsewhere + " \"$1/desktop\"", 1, true},
@@ -205,7 +206,7 @@ TEST_F(Owned, StartsThatCannotWorkMakeAndRunNothing) {
             EXPECT_TRUE(test::waitFor([&] { return test::pathExists(at("status.json")); }));
             host.kill(SIGTERM);
         }
-        expectEnd(host, status, 5s);
+        expectEnd(host, status, 15s);  // the deep one copies the app folder first
         EXPECT_EQ(test::pathExists(tmp / "pids"), status == 0) << "driver";
         EXPECT_EQ(test::pathExists(home), made);
         EXPECT_EQ(namesIn(elsewhere), Names{});
