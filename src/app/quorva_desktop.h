@@ -26,6 +26,7 @@ class QuorvaDesktop final : public platform::ApplicationDelegate,
   public:
     explicit QuorvaDesktop(platform::System& system = platform::realSystem(),
                            std::vector<std::string> arguments = platform::arguments());
+    ~QuorvaDesktop() override;
 
     // Called by the application object: start-up up to the driver's launch,
     // then (once the toolkit runs) the supervision start, then shutdown.
