@@ -17,7 +17,7 @@ inline constexpr int kLinkFd = 3;
 inline constexpr char kArmed = 'A';
 inline constexpr char kStandDown = 'S';
 // An armed guard answers within milliseconds; one that does not has failed.
-inline constexpr int kArmTimeoutMs = 1000;
+inline constexpr int kArmTimeoutMs = 500;
 
 // fds[0] for the host, fds[1] for the guard; both close-on-exec, and a write
 // to a closed link fails instead of raising SIGPIPE.
