@@ -276,8 +276,8 @@ TEST_F(Host, OneHostPerHomeAndNoDriverOutlivesItsHost) {
 }
 
 // A link in place of "clients" leads nowhere: nothing it points to is removed. A junk tree deeper
-// than the usual limit of 1,024 descriptors goes in full, over as many ticks as it takes. Whatever a killed writer left under the status file's temporary name is
-// reused, never followed.
+// than the usual limit of 1,024 descriptors goes in full, over as many ticks as it takes.
+// Whatever a killed writer left under the status file's temporary name is reused, never followed.
 TEST_F(Host, ClientScanAndStatusFileStayInsideTheHome) {
     const std::string outside = tmp / "outside";
     for (const auto& folder : {outside + "/sub", at("clients/junk"), tmp / "target"})
