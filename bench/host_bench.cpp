@@ -10,6 +10,8 @@
 //   idle: resident memory against the bare QApplication's; with --cpu, CPU
 //     (from schedstat, in nanoseconds) and wake-ups (context switches) of the
 //     host and of the X server, with one live client registered.
+//   with --against APP_DIR, only exec -> the driver serving, against another
+//     build's app folder (say, the one before a change) and the floor.
 // Prints figures; asserts nothing. A failed start is printed, never skipped.
 #include <fcntl.h>
 #include <poll.h>
@@ -184,10 +186,10 @@ struct Home {
 };
 
 // exec -> the host's driver serving; the host is then quit.
-void timeHost(const std::string& display, Figures& f) {
+void timeHost(const std::string& display, Figures& f, const std::string& program = kHost) {
     Home h;
     const auto t0 = Clock::now();
-    const pid_t host = spawn({kHost, "--home", h.home}, environmentFor(display));
+    const pid_t host = spawn({program, "--home", h.home}, environmentFor(display));
     if (serving(h.inotifyFd, h.socket))
         f.values.push_back(ms(Clock::now() - t0));
     else
@@ -454,6 +456,26 @@ struct Xvfb {
     }
 };
 
+// This host against another build's (say, the one before a change) and the
+// floor, in turn and in rotating order, without a display.
+void startAgainst(const std::string& otherApp, int n) {
+    Figures host, other, floor;
+    const std::vector<std::function<void()>> kinds{
+        [&] { timeHost("", host); }, [&] { timeHost("", other, otherApp + "/bin/quorva-desktop"); },
+        [&] { timeFloor(floor); }};
+    for (int i = 0; i < n; ++i)
+        for (std::size_t k = 0; k < kinds.size(); ++k) kinds[(i + k) % kinds.size()]();
+    std::printf("exec -> driver serving, no display, medians of side-by-side runs:\n");
+    std::printf("  this host:   %s  failures %d\n", host.describe().c_str(), host.failures);
+    std::printf("  %s: %s  failures %d\n", otherApp.c_str(), other.describe().c_str(),
+                other.failures);
+    std::printf("  floor:       %s\n", floor.describe().c_str());
+    if (!host.values.empty() && !other.values.empty() && !floor.values.empty())
+        std::printf("  this / other: %.3fx; this - floor: %.2f ms, other - floor: %.2f ms\n",
+                    host.median() / other.median(), host.median() - floor.median(),
+                    other.median() - floor.median());
+}
+
 int option(int argc, char** argv, const char* name, int fallback) {
     for (int i = 1; i + 1 < argc; ++i)
         if (!std::strcmp(argv[i], name)) return std::atoi(argv[i + 1]);
@@ -469,6 +491,9 @@ int main(int argc, char** argv) {
     const int seconds = option(argc, argv, "--seconds", 60);
     // Drivers whose host was killed come back to us: we reap them.
     ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+    // --against APP_DIR: only the start, against that app folder's host.
+    for (int i = 1; i + 1 < argc; ++i)
+        if (!std::strcmp(argv[i], "--against")) return startAgainst(argv[i + 1], starts), 0;
 
     startSideBySide("No display (offscreen), medians of side-by-side runs:", "", starts, true);
     {

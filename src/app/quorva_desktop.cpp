@@ -1,11 +1,17 @@
 #include "app/quorva_desktop.h"
 
 #include "app/options.h"
-#include "platform/files.h"
+#include "platform/emergency.h"
 #include "platform/process_info.h"
 
 QuorvaDesktop::QuorvaDesktop(platform::System& system, std::vector<std::string> arguments)
     : idleSince(system.now()), args(std::move(arguments)), system_(system) {}
+
+// The host lives as long as its process; a shorter-lived one (in a test) must
+// not leave the last-resort end a descriptor that is closed, or reused.
+QuorvaDesktop::~QuorvaDesktop() {
+    if (runtimeFolder_) platform::emergency::setRuntimeFolder(-1);
+}
 
 std::optional<std::string> QuorvaDesktop::home() const {
     return app::homeFolder(args, platform::currentDirectory, platform::userHomeDirectory());
@@ -17,10 +23,10 @@ std::optional<std::string> QuorvaDesktop::runtime() const {
     return app::runtimeFolder(*home);
 }
 
-std::optional<std::string> QuorvaDesktop::runtimeEntry(const char* name) const {
+bool QuorvaDesktop::homeLost() const {
+    if (!runtimeFolder_) return false;
     const auto runtime = this->runtime();
-    if (!runtime) return std::nullopt;
-    return platform::joinPath(*runtime, name);
+    return !runtime || !runtimeFolder_->isNamedBy(*runtime);
 }
 
 bool QuorvaDesktop::english() const {

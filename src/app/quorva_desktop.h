@@ -7,7 +7,7 @@
 
 #include "platform/application.h"
 #include "platform/child_process.h"
-#include "platform/files.h"
+#include "platform/runtime_folder.h"
 #include "platform/system.h"
 #include "platform/timer.h"
 #include "platform/window.h"
@@ -26,6 +26,7 @@ class QuorvaDesktop final : public platform::ApplicationDelegate,
   public:
     explicit QuorvaDesktop(platform::System& system = platform::realSystem(),
                            std::vector<std::string> arguments = platform::arguments());
+    ~QuorvaDesktop() override;
 
     // Called by the application object: start-up up to the driver's launch,
     // then (once the toolkit runs) the supervision start, then shutdown.
@@ -35,6 +36,12 @@ class QuorvaDesktop final : public platform::ApplicationDelegate,
     // The permissions window's button actions.
     void grantAX();
     void grantScreen();
+
+    // Start-up's hold on the home: makes the runtime folder, opens it as
+    // itself and locks it; from then on every entry of it is reached through
+    // the open folder. When another host holds it, that host is asked for
+    // its window (on --permissions), as any client would ask.
+    platform::LockOutcome takeRuntimeFolder();
 
     void tick();
     void showPermissions();
@@ -56,16 +63,17 @@ class QuorvaDesktop final : public platform::ApplicationDelegate,
     const std::vector<std::string> args;
 
   private:
-    bool launchDriver(const std::string& runtime);
+    bool launchDriver(const std::string& runtime, const std::string& programs,
+                      const std::string& resources);
     // Any start-up failure: no message, the quit request with status 1.
     void failStartup();
-    // Another host holds this home: leave it to that one, touching nothing.
-    void deferToRunningHost();
-    std::optional<std::string> runtimeEntry(const char* name) const;
+    // The runtime path no longer leads to the folder this host holds (moved,
+    // removed, replaced): a new host may take the home, so this one goes.
+    bool homeLost() const;
 
     platform::System& system_;
-    // One host per home: the lock on the runtime folder, held until the
-    // process ends. Only its holder may start a driver or change the folder.
-    platform::FileHandle runtimeLock_;
+    // One host per home: the runtime folder, locked until the process ends.
+    // Only its holder may start a driver or change the folder.
+    std::optional<platform::RuntimeFolder> runtimeFolder_;
     bool launched_ = false;  // the driver was launched: supervision may start
 };

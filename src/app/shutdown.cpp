@@ -1,5 +1,5 @@
 #include "app/quorva_desktop.h"
-#include "platform/files.h"
+#include "supervision/clients.h"
 
 // Stops what start-up set going; every failure is dropped. The driver is
 // signalled, not waited for.
@@ -10,8 +10,9 @@ void QuorvaDesktop::applicationWillTerminate() {
         worker->clearTerminationHandler();
         if (worker->isRunning()) worker->terminate();
     }
-    // A host that never held the home (another one does) leaves that one's
-    // socket alone.
-    if (!runtimeLock_.valid()) return;
-    if (const auto socket = runtimeEntry("driver.sock")) platform::removeItem(*socket);
+    // Only the host that holds the home removes the socket, and only from
+    // the folder it holds; whatever stands there, the quit is not held up.
+    if (runtimeFolder_)
+        runtimeFolder_->remove("driver.sock",
+                               platform::Deadline::after(supervision::kTickWorkBudget));
 }

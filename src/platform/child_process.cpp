@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/files.h"
+#include "platform/guard_link.h"
 #include "platform/spawn.h"
 
 namespace platform {
@@ -49,8 +50,7 @@ bool ChildProcess::launch() {
     SpawnRequest request{.argv = {executable_},
                          .env = environmentStrings(environment_),
                          .stdoutFd = stdoutFd_,
-                         .stderrFd = stderrFd_,
-                         .endsWithHost = true};
+                         .stderrFd = stderrFd_};
     request.argv.insert(request.argv.end(), arguments_.begin(), arguments_.end());
     {
         std::lock_guard lock(state_->mutex);
@@ -58,16 +58,45 @@ bool ChildProcess::launch() {
         state_->launched = true;
     }
     if (!startDetached([state = state_] { waitForEnd(state); })) return false;
-    // Spawned from the calling (main) thread: the kernel's SIGTERM on the
-    // host's end is tied to the thread that made the child.
-    const pid_t pid = spawnChild(request);
+    const pid_t pid = guard_.empty() ? spawnChild(request) : spawnGuarded(request);
+    // The waiting thread may reap the child only from here on: until then a
+    // guard that watches it by pid sees the driver's own process.
+    const bool armed = pid > 0 && (guard_.empty() || guard::handOver(state_->guardLink.fd(), pid));
     {
         std::lock_guard lock(state_->mutex);
         state_->pid = pid;
         state_->running = pid > 0;
     }
     state_->started.notify_all();
-    return pid > 0;
+    if (pid > 0 && !armed) terminate();  // unwatched: it may not run on
+    return armed;
+}
+
+// The guard first, so that it watches the child before the child runs. The
+// guard's link is made here and only the host keeps its end.
+pid_t ChildProcess::spawnGuarded(SpawnRequest& request) {
+    int link[2];
+    if (!guard::makeLink(link)) return -1;
+    FileHandle hostEnd(link[0]), guardEnd(link[1]);
+    const FileHandle null(::open("/dev/null", O_RDWR | O_CLOEXEC));
+    if (!null.valid()) return -1;
+    const pid_t guardPid = spawnChild({.argv = {guard_},
+                                       .env = {},  // it needs none
+                                       .stdinFd = null.fd(),
+                                       .stdoutFd = null.fd(),
+                                       .stderrFd = null.fd(),
+                                       .passFd = guardEnd.fd()});
+    guardEnd = FileHandle();
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->guardPid = guardPid;
+    }
+    if (guardPid <= 0) return -1;
+    request.guardLinkFd = hostEnd.fd();
+    const pid_t pid = spawnChild(request);
+    // Without a driver the guard sees its link close, and ends.
+    if (pid > 0) state_->guardLink = std::move(hostEnd);
+    return pid;
 }
 
 void ChildProcess::waitForEnd(const std::shared_ptr<State>& state) {
@@ -77,7 +106,12 @@ void ChildProcess::waitForEnd(const std::shared_ptr<State>& state) {
         state->started.wait(lock, [&] { return state->pid != 0; });
         pid = state->pid;
     }
-    if (pid < 0) return;  // the launch failed
+    const auto reapGuard = [&] {
+        if (state->guardPid > 0)
+            while (::waitpid(state->guardPid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+    };
+    if (pid < 0) return reapGuard();  // the launch failed
     // Wait without reaping first: until `running` is cleared under the lock,
     // the pid stays ours, so terminate() can never signal a recycled pid.
     siginfo_t info{};
@@ -94,6 +128,7 @@ void ChildProcess::waitForEnd(const std::shared_ptr<State>& state) {
         state->handler = nullptr;
     }
     if (handler) handler();
+    reapGuard();  // it ends once the child has
 }
 
 bool ChildProcess::isRunning() const {
@@ -102,7 +137,10 @@ bool ChildProcess::isRunning() const {
 
 void ChildProcess::terminate() {
     std::lock_guard lock(state_->mutex);
-    if (state_->running) ::kill(state_->pid, SIGTERM);
+    if (!state_->running || state_->signalled) return;
+    if (state_->guardLink.valid()) guard::standDown(state_->guardLink.fd());
+    ::kill(state_->pid, SIGTERM);
+    state_->signalled = true;
 }
 
 void spawnDetachedQuietly(const std::vector<std::string>& argv, const Environment& env) {

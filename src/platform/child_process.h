@@ -10,16 +10,21 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/process_info.h"
 
 namespace platform {
 
+struct SpawnRequest;
+
 // A child process (the NSTask of this host). It learns of the end of its own
 // child only: a thread of its own waits on that one pid, so no other child of
-// the host is ever reaped by it. Where the system allows (Linux), the child
-// also gets SIGTERM from the kernel when the host process ends by any means,
-// so a host that is killed leaves no driver behind. (The kernel sends it as
-// each host thread that held the child ends, so it may come more than once.)
+// the host is ever reaped by it. It is sent at most one SIGTERM, ever.
+//
+// Given a guard program, launch() starts that first and has it watch the
+// child before the child runs; when the host ends without having stopped the
+// child (killed, crashed), the guard sends it the one SIGTERM. The guard ends
+// with the host, and at once when the child ends by itself.
 class ChildProcess {
   public:
     ChildProcess() = default;
@@ -39,11 +44,15 @@ class ChildProcess {
     // Called once, on the waiting thread, after the child has ended.
     void setTerminationHandler(std::function<void()> handler);
     void clearTerminationHandler() { setTerminationHandler(nullptr); }
+    // The guard program. If it cannot be started, or does not arm, nothing
+    // runs: launch() fails.
+    void setGuard(std::string program) { guard_ = std::move(program); }
 
-    // Call from the main thread, which lives as long as the host.
     bool launch();
     bool isRunning() const;
-    // SIGTERM to a running child; returns at once.
+    // SIGTERM to a running child that has had none; returns at once. The
+    // guard is stood down first: should the host end between the two steps,
+    // the child gets no SIGTERM rather than two.
     void terminate();
 
   private:
@@ -55,9 +64,14 @@ class ChildProcess {
         bool launched = false;
         pid_t pid = 0;
         std::atomic<bool> running{false};
+        bool signalled = false;
+        pid_t guardPid = -1;
+        FileHandle guardLink;  // the host's end
     };
     static void waitForEnd(const std::shared_ptr<State>& state);
+    pid_t spawnGuarded(SpawnRequest& request);
 
+    std::string guard_;
     std::string executable_;
     std::vector<std::string> arguments_;
     Environment environment_;

@@ -14,4 +14,9 @@ void setRuntimeFolder(int fd);
 // the process at once with `status`.
 [[noreturn]] void end(int status);
 
+// From now on a crash (SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT) first
+// removes "driver.sock" from the held runtime folder, then goes on as the
+// crash it is: the default action, a core dump where one is made.
+void catchCrashes();
+
 }  // namespace platform::emergency

@@ -2,10 +2,13 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/deadline.h"
 
 namespace platform {
 
@@ -44,6 +47,8 @@ bool createFile(const std::string& path, mode_t mode);
 // However deep a folder goes, the removal holds only a few descriptors.
 bool removeItem(const std::string& path);
 
+enum class Removal { Removed, Failed, Unfinished };
+
 // A folder opened as itself: a symbolic link at its path is refused, and the
 // listing and removals work relative to the open folder, so no link swapped
 // in later can lead them anywhere else.
@@ -51,13 +56,19 @@ class Folder {
   public:
     static std::optional<Folder> open(const std::string& path);
 
-    // Direct entries, hidden ones included, "." and ".." left out.
-    std::optional<std::vector<std::string>> names() const;
-    // As removeItem, for the entry `name` of this folder.
-    bool remove(const std::string& name) const;
+    enum class Listing { Complete, Stopped, Failed };
+    // Calls `visit` with each direct entry's name (hidden ones included, "."
+    // and ".." left out) in the order of the listing, for as long as it
+    // returns true. Entries added or removed meanwhile may or may not be seen.
+    Listing forEachName(const std::function<bool(const std::string&)>& visit) const;
+    // As removeItem, for the entry `name` of this folder; a folder's contents
+    // are removed until `deadline` passes, the rest left for a later call.
+    Removal remove(const std::string& name, const Deadline& deadline = Deadline::never()) const;
 
   private:
+    friend class RuntimeFolder;
     explicit Folder(FileHandle handle) : handle_(std::move(handle)) {}
+    static std::optional<Folder> openAt(int dirFd, const char* name);
     FileHandle handle_;
 };
 
@@ -65,23 +76,8 @@ class Folder {
 // left out. Empty optional when the folder cannot be listed.
 std::optional<std::vector<std::string>> listDirectory(const std::string& path);
 
-// Opens an existing file for writing without truncating it and positions the
-// handle at its end. Appends: every write lands at the end, whoever else writes.
-std::optional<FileHandle> openForAppending(const std::string& path);
-
-// Replaces `path` with `bytes` in one step from ".<name>.tmp" in the same
-// folder. The temporary name is fixed, so a writer killed half-way leaves
-// nothing the next one does not reuse (a link there is removed, a folder
-// makes the write fail); only one writer per folder may use it. The file is
-// always readable and writable by its owner. On failure the old file is
-// untouched and no temporary remains.
-bool writeFileAtomically(const std::string& path, std::string_view bytes);
-
-enum class LockOutcome { Acquired, HeldElsewhere, Failed };
-
-// An exclusive lock on the folder at `path`, held through `holder` until it is
-// closed or the process ends, however it ends. Not inherited by children.
-LockOutcome lockFolder(const std::string& path, FileHandle& holder);
+// Whether `path` fits a Unix socket's address, its terminating NUL included.
+bool fitsSocketAddress(std::string_view path);
 
 std::string joinPath(std::string_view folder, std::string_view name);
 

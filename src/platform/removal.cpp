@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -21,17 +22,23 @@ bool isDot(const char* name) {
 }
 
 // Removes every non-folder entry of the open folder `fd` and returns the name
-// of one subfolder that is not in `stuck`, or "" when none is left.
-std::string clearFilesAndFindFolder(int fd, std::set<std::string>& stuck) {
+// of one subfolder that is not in `stuck`, or "" when none is left; none when
+// the deadline passed first.
+std::optional<std::string> clearFilesAndFindFolder(int fd, std::set<std::string>& stuck,
+                                                   const Deadline& deadline) {
     const int listFd = ::dup(fd);
     DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
     if (!dir) {
         if (listFd >= 0) ::close(listFd);
-        return {};
+        return std::string();
     }
     ::rewinddir(dir);  // the duplicate shares the offset of an earlier listing
-    std::string folder;
+    std::optional<std::string> folder = std::string();
     while (const dirent* e = ::readdir(dir)) {
+        if (deadline.passed()) {
+            folder.reset();
+            break;
+        }
         const char* name = e->d_name;
         if (isDot(name) || stuck.count(name)) continue;
         if (e->d_type != DT_DIR) {
@@ -70,16 +77,23 @@ bool sameFolder(int fd, const Level& level) {
 // Empties the folder `name` in `parentFd` depth first. Rather than one open
 // descriptor per level, it climbs back through ".." (checked against the
 // folder it came from), so a junk tree thousands of levels deep goes too.
-bool emptyFolderAt(int parentFd, const char* name) {
+// Another process may fill the tree as fast as it is emptied: the deadline
+// bounds the work, and a later call goes on from what is left.
+Removal emptyFolderAt(int parentFd, const char* name, const Deadline& deadline) {
     int fd = ::openat(parentFd, name, kFolderFlags);
     struct stat st {};
     if (fd < 0 || ::fstat(fd, &st) != 0) {
         if (fd >= 0) ::close(fd);
-        return false;
+        return Removal::Failed;
     }
     std::vector<Level> levels{{name, st.st_dev, st.st_ino, {}}};
     for (;;) {
-        const std::string sub = clearFilesAndFindFolder(fd, levels.back().stuck);
+        const auto found = clearFilesAndFindFolder(fd, levels.back().stuck, deadline);
+        if (!found) {
+            ::close(fd);
+            return Removal::Unfinished;
+        }
+        const std::string& sub = *found;
         if (!sub.empty()) {
             const int child = ::openat(fd, sub.c_str(), kFolderFlags);
             if (child < 0 || ::fstat(child, &st) != 0) {
@@ -96,13 +110,13 @@ bool emptyFolderAt(int parentFd, const char* name) {
         levels.pop_back();
         if (levels.empty()) {
             ::close(fd);
-            return done.stuck.empty();
+            return done.stuck.empty() ? Removal::Removed : Removal::Failed;
         }
         const int parent = ::openat(fd, "..", kFolderFlags);
         ::close(fd);
         if (parent < 0 || !sameFolder(parent, levels.back())) {  // moved away meanwhile
             if (parent >= 0) ::close(parent);
-            return false;
+            return Removal::Failed;
         }
         fd = parent;
         if (::unlinkat(fd, done.name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
@@ -112,18 +126,19 @@ bool emptyFolderAt(int parentFd, const char* name) {
 
 }  // namespace
 
-bool removeEntryAt(int dirFd, const char* name) {
+Removal removeEntryAt(int dirFd, const char* name, const Deadline& deadline) {
     // Most entries are files: try that first and spare a stat per entry.
-    if (::unlinkat(dirFd, name, 0) == 0) return true;
-    if (errno != EISDIR && errno != EPERM) return false;
+    if (::unlinkat(dirFd, name, 0) == 0) return Removal::Removed;
+    if (errno != EISDIR && errno != EPERM) return Removal::Failed;
     struct stat st {};
-    if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode)) return false;
-    emptyFolderAt(dirFd, name);
-    return ::unlinkat(dirFd, name, AT_REMOVEDIR) == 0;
+    if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode))
+        return Removal::Failed;
+    if (emptyFolderAt(dirFd, name, deadline) == Removal::Unfinished) return Removal::Unfinished;
+    return ::unlinkat(dirFd, name, AT_REMOVEDIR) == 0 ? Removal::Removed : Removal::Failed;
 }
 
 bool removeItem(const std::string& path) {
-    return removeEntryAt(AT_FDCWD, path.c_str());
+    return removeEntryAt(AT_FDCWD, path.c_str(), Deadline::never()) == Removal::Removed;
 }
 
 }  // namespace platform

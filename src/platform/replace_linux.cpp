@@ -13,12 +13,12 @@ namespace platform {
 // for it) every time. After a swap the old file, now under the temporary
 // name, is unlinked; its data, unlinked within a second of being written,
 // never reaches the disk at all.
-bool replaceWith(const std::string& temp, const std::string& path) {
-    if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) != 0)
-        return ::rename(temp.c_str(), path.c_str()) == 0;  // nothing to swap with, or no support
-    if (::unlink(temp.c_str()) == 0 || errno == ENOENT) return true;
-    // A folder stood at `path`, which a rename would have refused: put it back.
-    ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE);
+bool replaceAt(int dirFd, const char* temp, const char* name) {
+    if (::renameat2(dirFd, temp, dirFd, name, RENAME_EXCHANGE) != 0)
+        return ::renameat(dirFd, temp, dirFd, name) == 0;  // nothing to swap with, or no support
+    if (::unlinkat(dirFd, temp, 0) == 0 || errno == ENOENT) return true;
+    // A folder stood at `name`, which a rename would have refused: put it back.
+    ::renameat2(dirFd, temp, dirFd, name, RENAME_EXCHANGE);
     return false;
 }
 

@@ -4,8 +4,8 @@
 
 namespace platform {
 
-bool replaceWith(const std::string& temp, const std::string& path) {
-    return ::rename(temp.c_str(), path.c_str()) == 0;
+bool replaceAt(int dirFd, const char* temp, const char* name) {
+    return ::renameat(dirFd, temp, dirFd, name) == 0;
 }
 
 }  // namespace platform

@@ -7,20 +7,27 @@
 
 namespace platform {
 
-std::string resourceFolder() {
-    // The real executable's folder: links and the working folder play no
-    // part, so the app folder can be moved anywhere. Needs no toolkit: the
-    // driver is launched before the toolkit starts.
+// The real executable's folder: links and the working folder play no part,
+// so the app folder can be moved anywhere. Needs no toolkit: the driver is
+// launched before the toolkit starts.
+std::optional<std::string> programFolder() {
     const std::string exe = executablePath();
+    if (exe.empty() || exe.front() != '/') return std::nullopt;
     const auto slash = exe.find_last_of('/');
-    if (slash == std::string::npos) return {};
-    const std::string bin = exe.substr(0, slash);
-    const auto up = bin.find_last_of('/');
-    return joinPath(up == std::string::npos ? "." : bin.substr(0, up), "Resources");
+    return slash == 0 ? "/" : exe.substr(0, slash);
+}
+
+std::optional<std::string> resourceFolder() {
+    const auto bin = programFolder();
+    if (!bin) return std::nullopt;
+    const auto up = bin->find_last_of('/');
+    return joinPath(up == 0 ? "/" : bin->substr(0, up), "Resources");
 }
 
 std::optional<std::string> resourcePath(const std::string& name, const std::string& extension) {
-    std::string path = joinPath(resourceFolder(), name + "." + extension);
+    const auto folder = resourceFolder();
+    if (!folder) return std::nullopt;
+    std::string path = joinPath(*folder, name + "." + extension);
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
     return path;

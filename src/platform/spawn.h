@@ -8,16 +8,19 @@
 namespace platform {
 
 // What a new child process starts with. It inherits only standard input,
-// output and error (each -1 keeps the host's own), and starts with every
-// signal at its default and none blocked, whatever the host inherited.
+// output and error (each -1 keeps the host's own) and `passFd`, and starts
+// with every signal at its default and none blocked, whatever the host
+// inherited.
 struct SpawnRequest {
     std::vector<std::string> argv;  // argv[0] is the program
     std::vector<std::string> env;   // "NAME=value", the complete environment
     int stdinFd = -1, stdoutFd = -1, stderrFd = -1;
+    int passFd = -1;          // becomes the child's descriptor 3
     bool searchPath = false;  // a bare program name is looked up on PATH
-    // SIGTERM reaches the child when the host process ends, however it ends.
-    // Where the system has no such thing (macOS), this does nothing.
-    bool endsWithHost = false;
+    // The host's end of a guard's link (see guard_link.h). On Linux the child
+    // hands the guard a pidfd of itself before its exec; elsewhere the caller
+    // hands the pid over after the spawn.
+    int guardLinkFd = -1;
 };
 
 // The null-terminated array of C strings exec wants, pointing into `strings`.

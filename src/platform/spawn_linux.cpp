@@ -1,13 +1,14 @@
-// Starting children on Linux: vfork and exec, so that the child can ask the
-// kernel for SIGTERM when the host ends (posix_spawn has no way to say so).
+// Starting children on Linux: vfork and exec, so that a guarded child can
+// hand itself to its guard before exec (posix_spawn has no place for that).
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "platform/spawn.h"
 
@@ -20,13 +21,36 @@ void closeFrom(int first) {
         ::close(static_cast<int>(fd));
 }
 
+// Sends the guard a pidfd of this very process. The guard runs already
+// (exec'd before this child was made) and reads it before it can see the
+// link close, so a host killed at any moment after this still has its driver
+// stopped; and a pidfd can never reach a process that reused the pid. The
+// host waits for the guard's answer while the driver starts.
+bool handSelfToGuard(int link) {
+    const int self = static_cast<int>(::syscall(SYS_pidfd_open, ::syscall(SYS_getpid), 0));
+    if (self < 0) return false;
+    char byte = 0;
+    iovec iov{&byte, 1};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof self)] = {};
+    msghdr msg{};
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    cmsghdr* c = CMSG_FIRSTHDR(&msg);
+    c->cmsg_level = SOL_SOCKET;
+    c->cmsg_type = SCM_RIGHTS;
+    c->cmsg_len = CMSG_LEN(sizeof self);
+    std::memcpy(CMSG_DATA(c), &self, sizeof self);
+    return ::sendmsg(link, &msg, MSG_NOSIGNAL) == 1;
+}
+
 // Everything the child needs, prepared before vfork: the child may only make
 // system calls, never allocate.
 struct Child {
     const SpawnRequest& request;
     char* const* argv;
     char* const* envp;
-    pid_t parent;
     volatile int* failure;
 };
 
@@ -34,10 +58,8 @@ struct Child {
     struct sigaction defaults {};
     defaults.sa_handler = SIG_DFL;
     for (int sig = 1; sig < NSIG; ++sig) ::sigaction(sig, &defaults, nullptr);
-    // Asked for before exec; if the host is already gone, do not start at all.
-    if (c.request.endsWithHost &&
-        (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != c.parent)) {
-        *c.failure = ESRCH;
+    if (c.request.guardLinkFd >= 0 && !handSelfToGuard(c.request.guardLinkFd)) {
+        *c.failure = errno ? errno : ECHILD;
         ::_exit(127);
     }
     const int streams[3] = {c.request.stdinFd, c.request.stdoutFd, c.request.stderrFd};
@@ -46,7 +68,13 @@ struct Child {
             *c.failure = errno;
             ::_exit(127);
         }
-    closeFrom(3);
+    // dup2 onto itself would keep close-on-exec: clear it instead.
+    const int pass = c.request.passFd;
+    if (pass >= 0 && (pass == 3 ? ::fcntl(3, F_SETFD, 0) : ::dup2(pass, 3)) < 0) {
+        *c.failure = errno;
+        ::_exit(127);
+    }
+    closeFrom(pass >= 0 ? 4 : 3);
     sigset_t none;
     ::sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -65,7 +93,7 @@ pid_t spawnChild(const SpawnRequest& request) {
     const auto argv = cStrings(request.argv);
     const auto envp = cStrings(request.env);
     volatile int failure = 0;
-    const Child child{request, argv.data(), envp.data(), ::getpid(), &failure};
+    const Child child{request, argv.data(), envp.data(), &failure};
     // No handler of the host's may run in the child before exec resets them.
     sigset_t all, previous;
     ::sigfillset(&all);

@@ -1,5 +1,5 @@
-// Starting children on macOS: posix_spawn. macOS has no way to have a child
-// signalled when its parent ends, so `endsWithHost` cannot be honoured here.
+// Starting children on macOS: posix_spawn. A guarded child is handed to its
+// guard by pid after the spawn (guard_link_macos.cpp).
 #include <signal.h>
 #include <spawn.h>
 
@@ -42,6 +42,10 @@ pid_t spawnChild(const SpawnRequest& request) {
         else
             posix_spawn_file_actions_addinherit_np(&fa.actions, fd);
     }
+    if (request.passFd == 3)
+        posix_spawn_file_actions_addinherit_np(&fa.actions, 3);
+    else if (request.passFd >= 0)
+        posix_spawn_file_actions_adddup2(&fa.actions, request.passFd, 3);
     SpawnAttributes sa;
     const auto argv = cStrings(request.argv);
     const auto envp = cStrings(request.env);

@@ -1,29 +1,25 @@
 #include "supervision/clients.h"
 
-#include "platform/files.h"
 #include "platform/process_info.h"
 #include "supervision/registration.h"
 
 namespace supervision {
 
-bool scanClients(const std::string& clientsFolder) {
-    // Opened as itself: a link in its place (say, to a folder of the user's
-    // own files) is no clients folder, and nothing is removed through it.
-    const auto folder = platform::Folder::open(clientsFolder);
-    if (!folder) return false;
-    const auto names = folder->names();
-    if (!names) return false;
-    bool live = false;
-    // No early exit: every dead entry goes in this same pass.
-    for (const std::string& name : *names) {
+ClientScan scanClients(const platform::Folder& clients, const platform::Deadline& deadline) {
+    ClientScan scan;
+    // No early exit once a live entry is seen: every dead entry goes in this
+    // same pass, time allowing.
+    const auto listing = clients.forEachName([&](const std::string& name) {
+        if (deadline.passed()) return false;
         const auto pid = registrationNumber(name);
         if (pid && platform::canSignal(*pid)) {
-            live = true;
-        } else {
-            folder->remove(name);
+            scan.live = true;
+            return true;
         }
-    }
-    return live;
+        return clients.remove(name, deadline) != platform::Removal::Unfinished;
+    });
+    scan.finished = listing != platform::Folder::Listing::Stopped;
+    return scan;
 }
 
 }  // namespace supervision

@@ -3,7 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/host_identity.h"
-#include "platform/files.h"
+#include "platform/runtime_folder.h"
 
 namespace supervision {
 
@@ -33,10 +33,10 @@ std::string serialise(const HostStatus& s) {
     return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-bool writeStatusFile(const std::string& path, const HostStatus& status) {
+bool writeStatusFile(const platform::RuntimeFolder& runtime, const HostStatus& status) {
     const std::string bytes = serialise(status);
     if (bytes.empty()) return false;
-    return platform::writeFileAtomically(path, bytes);
+    return runtime.writeAtomically("status.json", bytes);
 }
 
 }  // namespace supervision

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "platform/runtime_folder.h"
+
 namespace supervision {
 
 // What status.json tells client programs.
@@ -19,7 +21,8 @@ HostStatus makeHostStatus(bool accessibility, bool screenRecording, int hostPid)
 // Compact JSON with exactly the six members.
 std::string serialise(const HostStatus& status);
 
-// Replaces `path` atomically; a failure leaves the old file whole.
-bool writeStatusFile(const std::string& path, const HostStatus& status);
+// Replaces "status.json" in `runtime` atomically; a failure leaves the old
+// file whole.
+bool writeStatusFile(const platform::RuntimeFolder& runtime, const HostStatus& status);
 
 }  // namespace supervision

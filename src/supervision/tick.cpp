@@ -1,44 +1,43 @@
 #include "app/quorva_desktop.h"
-#include "platform/files.h"
 #include "platform/process_info.h"
 #include "supervision/clients.h"
 #include "supervision/idle.h"
 #include "supervision/status_file.h"
 
-// One supervision step, once a second. Every path is derived afresh and every
-// failure is dropped: the step always runs to its end. Without a runtime
-// folder (the working folder of a relative home is gone) only the idle rule
-// is left to run.
+// One supervision step, once a second. Every entry is reached through the
+// held runtime folder and every failure is dropped: the step always runs to
+// its end, and its removal work within a fixed budget.
 void QuorvaDesktop::tick() {
-    bool live = false;
+    if (homeLost()) return system_.terminate(0);
+    bool attended = false;
     try {
         const bool accessibility = system_.accessibilityTrusted();
         const bool screenRecording = system_.screenCaptureAllowed();
         publishStatus(accessibility, screenRecording);
 
-        if (const auto runtime = this->runtime()) {
+        if (runtimeFolder_) {
+            const auto deadline = platform::Deadline::after(supervision::kTickWorkBudget);
             // A client asks for the window by creating this entry; shown even
             // when it cannot be removed.
-            const std::string trigger = platform::joinPath(*runtime, "show-permissions");
-            if (platform::exists(trigger)) {
-                platform::removeItem(trigger);
+            if (runtimeFolder_->exists("show-permissions")) {
+                runtimeFolder_->remove("show-permissions", deadline);
                 showPermissions();
             }
-            live = supervision::scanClients(platform::joinPath(*runtime, "clients"));
+            if (const auto clients = runtimeFolder_->openFolder("clients"))
+                attended = supervision::scanClients(*clients, deadline).attended();
         }
     } catch (...) {
         // Out of memory: this step is lost, the next one tries again.
     }
-    const bool attended = live || (window && window->isVisible());
+    attended = attended || (window && window->isVisible());
     const auto decision = supervision::decideIdle(attended, system_.now(), idleSince);
     idleSince = decision.idleSince;
     if (decision.quit) system_.terminate(0);
 }
 
 void QuorvaDesktop::publishStatus(bool accessibility, bool screenRecording) {
-    const auto path = runtimeEntry("status.json");
-    if (!path) return;
+    if (!runtimeFolder_) return;
     const auto status =
         supervision::makeHostStatus(accessibility, screenRecording, platform::processIdentifier());
-    supervision::writeStatusFile(*path, status);
+    supervision::writeStatusFile(*runtimeFolder_, status);
 }

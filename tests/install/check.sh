@@ -48,7 +48,8 @@ expected_paths() {
     local r=usr/lib/quorva-desktop/Resources
     printf '%s\n' usr/ usr/bin/ usr/bin/quorva-desktop usr/bin/quorvactl usr/lib/ \
         usr/lib/quorva-desktop/ usr/lib/quorva-desktop/bin/ usr/lib/quorva-desktop/bin/quorva-desktop \
-        usr/lib/quorva-desktop/bin/quorvactl usr/lib/quorva-desktop/lib/ \
+        usr/lib/quorva-desktop/bin/quorvactl usr/lib/quorva-desktop/bin/quorva-driver-guard \
+        usr/lib/quorva-desktop/lib/ \
         usr/lib/quorva-desktop/lib/quorva-qt.so usr/share/man/man1/quorvactl.1.gz $r/ $r/vov-driver \
         $r/quorva-icon-128.png $r/quorva-lockup-en-off-white-w360.png \
         $r/quorva-lockup-fa-off-white-w360.png usr/share/ usr/share/applications/ \
@@ -123,6 +124,10 @@ run_host() {
     start_host env -u DISPLAY -u WAYLAND_DISPLAY "$@"
     [[ $(readlink "/proc/$driver/exe") == "$resources/vov-driver" ]] ||
         fail "the driver runs from $(readlink "/proc/$driver/exe"), not $resources"
+    local guard
+    guard=$(pgrep -P "$host" -f '/bin/quorva-driver-guard$') || fail "the driver has no guard"
+    [[ $(readlink "/proc/$guard/exe") == "${resources%/Resources}/bin/quorva-driver-guard" ]] ||
+        fail "the guard runs from $(readlink "/proc/$guard/exe")"
     stop_host
 }
 
@@ -197,7 +202,8 @@ package)
     grep -q ' \./usr/bin/quorva-desktop -> \.\./lib/quorva-desktop/bin/quorva-desktop$' "$tmp/listing" ||
         fail "usr/bin/quorva-desktop is not the relative link to the app folder"
     grep -Ev '^(drwxr-xr-x|-rw-r--r--|lrwxrwxrwx) root/root' "$tmp/listing" |
-        grep -Ev '^-rwxr-xr-x root/root .*/(bin/quorva-desktop|bin/quorvactl|Resources/vov-driver)$' >"$tmp/modes" || true
+        grep -Ev '^-rwxr-xr-x root/root .*/(bin/quorva-(desktop|driver-guard)|bin/quorvactl|Resources/vov-driver)$' \
+            >"$tmp/modes" || true
     [[ ! -s $tmp/modes ]] || fail "unexpected modes or owners: $(cat "$tmp/modes")"
     # Libraries come from dpkg-shlibdeps; the platform plugins are named by hand.
     depends=$(dpkg-deb -f "$deb" Depends)
@@ -206,7 +212,8 @@ package)
     done
     dpkg-deb -x "$deb" "$tmp/root"
     for program in usr/lib/quorva-desktop/bin/quorva-desktop usr/lib/quorva-desktop/bin/quorvactl \
-        usr/lib/quorva-desktop/lib/quorva-qt.so usr/lib/quorva-desktop/Resources/vov-driver; do
+        usr/lib/quorva-desktop/bin/quorva-driver-guard usr/lib/quorva-desktop/lib/quorva-qt.so \
+        usr/lib/quorva-desktop/Resources/vov-driver; do
         ! readelf -S "$tmp/root/$program" | grep -Eq ' \.(symtab|debug_info) ' || fail "$program is not stripped"
     done
     lintian --fail-on error "$deb" >"$tmp/lintian" 2>&1 || fail "lintian: $(cat "$tmp/lintian")"

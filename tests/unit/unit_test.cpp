@@ -70,8 +70,29 @@ TEST(ScanClients, OnePassKeepsOnlyLiveRegistrations) {
         test::writeFile(clients + "/" + std::to_string(dead.pid), "");
         ASSERT_EQ(dead.wait(), 0);
     }
-    EXPECT_TRUE(scanClients(clients));
+    const auto scan = scanClients(*platform::Folder::open(clients), platform::Deadline::never());
+    EXPECT_TRUE(scan.live && scan.finished);
     EXPECT_EQ(platform::listDirectory(clients), std::vector<std::string>{live});
+}
+
+// Out of time, a pass stops where it is: what it did not look at stays, and it cannot tell that
+// no client is live. An empty folder is looked at in full however late.
+TEST(ScanClients, PassOutOfTimeLeavesTheRestAndCountsAsAttended) {
+    test::TempDir tmp;
+    ASSERT_TRUE(platform::createDirectory(tmp / "clients/junk/sub", 0700));
+    test::writeFile(tmp / "clients/junk/file", "");
+    ASSERT_TRUE(platform::createDirectory(tmp / "empty", 0700));
+    const auto clients = *platform::Folder::open(tmp / "clients");
+    const auto late = platform::Deadline::after(std::chrono::milliseconds(0));
+    EXPECT_EQ(clients.remove("junk", late), platform::Removal::Unfinished);
+    const auto scan = scanClients(clients, late);
+    EXPECT_TRUE(!scan.live && !scan.finished && scan.attended());
+    auto left = *platform::listDirectory(tmp / "clients/junk");
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"file", "sub"}));
+    EXPECT_FALSE(scanClients(*platform::Folder::open(tmp / "empty"), late).attended());
+    EXPECT_FALSE(scanClients(clients, platform::Deadline::never()).attended());
+    EXPECT_EQ(platform::listDirectory(tmp / "clients"), std::vector<std::string>{});
 }
 
 TEST(ScanClients, ProcessThatMayNotBeSignalledCountsAsGone) {
@@ -79,8 +100,11 @@ TEST(ScanClients, ProcessThatMayNotBeSignalledCountsAsGone) {
     test::TempDir tmp;  // 'nobody' may not signal this root process
     test::writeFile(tmp / std::to_string(::getpid()), "");
     ASSERT_EQ(::chown(tmp.path().c_str(), 65534, 65534), 0);
-    EXPECT_EXIT(::_exit(::setgid(65534) || ::setuid(65534) || scanClients(tmp.path())),
-                ::testing::ExitedWithCode(0), "");
+    const auto scan = [&] {
+        return scanClients(*platform::Folder::open(tmp.path()), platform::Deadline::never()).live;
+    };
+    EXPECT_EXIT(::_exit(::setgid(65534) || ::setuid(65534) || scan()), ::testing::ExitedWithCode(0),
+                "");
     EXPECT_EQ(platform::listDirectory(tmp.path()), std::vector<std::string>{});
 }
 
@@ -94,9 +118,10 @@ TEST(StatusFile, ExactBytesForEachProbeCombination) {
     const int cases[][3] = {{1, 1, 42}, {1, 0, 1}, {0, 1, INT32_MAX}, {0, 0, 7}};
     test::TempDir tmp;
     const std::string path = tmp / "status.json";
+    const auto runtime = *platform::RuntimeFolder::open(tmp.path());
     std::string seen;
     for (const auto& [ax, screen, pid] : cases) {
-        ASSERT_TRUE(writeStatusFile(path, makeHostStatus(ax, screen, pid)));
+        ASSERT_TRUE(writeStatusFile(runtime, makeHostStatus(ax, screen, pid)));
         seen += "\n" + test::readFile(path);
     }
     EXPECT_EQ(seen + "\n", expected);
@@ -110,11 +135,13 @@ TEST(StatusFile, ExactBytesForEachProbeCombination) {
 TEST(StatusFile, FailedWriteKeepsTheOldFileAndLeavesNoLitter) {
     test::TempDir tmp;
     const std::string path = tmp / "status.json";
-    ASSERT_TRUE(writeStatusFile(path, makeHostStatus(false, false, 1)));
+    const auto runtime = *platform::RuntimeFolder::open(tmp.path());
+    ASSERT_TRUE(writeStatusFile(runtime, makeHostStatus(false, false, 1)));
     const auto writeUnderSizeLimit = [&] {  // binds root too, unlike permission bits
         const rlimit limit{16, 16};
         ::signal(SIGXFSZ, SIG_IGN);
-        return ::setrlimit(RLIMIT_FSIZE, &limit) || writeStatusFile(path, makeHostStatus(1, 1, 2));
+        return ::setrlimit(RLIMIT_FSIZE, &limit) ||
+               writeStatusFile(runtime, makeHostStatus(1, 1, 2));
     };
     EXPECT_EXIT(::_exit(writeUnderSizeLimit()), ::testing::ExitedWithCode(0), "");
     EXPECT_EQ(test::readFile(path), serialise(makeHostStatus(false, false, 1)));
@@ -122,7 +149,8 @@ TEST(StatusFile, FailedWriteKeepsTheOldFileAndLeavesNoLitter) {
     // A folder in the file's place is neither swapped away nor removed.
     const std::string folder = tmp / "folder/status.json";
     ASSERT_TRUE(platform::createDirectory(folder + "/kept", 0700));
-    EXPECT_FALSE(writeStatusFile(folder, makeHostStatus(1, 1, 2)));
+    EXPECT_FALSE(
+        writeStatusFile(*platform::RuntimeFolder::open(tmp / "folder"), makeHostStatus(1, 1, 2)));
     EXPECT_EQ(platform::listDirectory(folder), std::vector<std::string>{"kept"});
     EXPECT_EQ(platform::listDirectory(tmp / "folder"), std::vector<std::string>{"status.json"});
 }
@@ -167,6 +195,7 @@ TEST(Tick, QuitsOnceUnattendedForMoreThanSixtySeconds) {
     QuorvaDesktop host(system, {"q", "--home", tmp.path()});  // idle since 100
     const std::string me = tmp / ("desktop/clients/" + std::to_string(::getpid()));
     ASSERT_TRUE(platform::createDirectory(tmp / "desktop/clients", 0700));
+    ASSERT_EQ(host.takeRuntimeFolder(), platform::LockOutcome::Acquired);
     const double clocks[] = {160, 160.001, 170, 230, 40, 101, 230.25};
     const bool liveClient[] = {0, 0, 1, 0, 0, 0, 0};
     const int quitsSoFar[] = {0, 1, 1, 1, 1, 1, 2};

@@ -16,7 +16,8 @@ struct Host final : platform::System {  // records its requests; finds no logo o
     explicit Host(bool english) {  // one offscreen application for the run, like the host's own
         if (!qApp) qputenv("QT_QPA_PLATFORM", "offscreen"), new QApplication(*new int(0), nullptr);
         const std::vector<std::string> args{"", "--home", home.path(), english ? "--english" : ""};
-        (host = std::make_shared<QuorvaDesktop>(*this, args))->showPermissions();
+        (host = std::make_shared<QuorvaDesktop>(*this, args))->takeRuntimeFolder();
+        host->showPermissions();
     }
     double now() override { return 1000.0; }
     bool accessibilityTrusted() override { return calls.push_back("probe"), true; }
@@ -90,7 +91,7 @@ TEST(PermissionsWindow, InProcessOffscreenThenFromTheBuiltHostOnX) {
         EXPECT_EQ(h.calls, (std::vector<std::string>{"AX?", ax, "AX?", ax, "SC?", sc, "SC?", sc}));
 
         test::Process host = test::spawnProcess(
-            {bin, "--home", h.home.path(), "--permissions", english ? "--english" : ""}, env,
+            {bin, "--home", h.home / "built", "--permissions", english ? "--english" : ""}, env,
             h.home.path());
         QImage shot;  // the focused window (depth 24: 0x..RRGGBB) once titled and painted
         EXPECT_TRUE(test::waitFor([&] {

@@ -1,0 +1,257 @@
+// The built host owns exactly its folder and its driver: the folder it locked, one SIGTERM for
+// its driver however the host ends, ticks that nothing in clients/ holds up, and starts that
+// cannot work refused before anything is made or run.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "support/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using Names = std::set<std::string>;
+
+Names namesIn(const std::string& folder) {
+    Names names;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(folder, ec)) names.insert(e.path().filename());
+    return names;
+}
+
+class Owned : public ::testing::Test {
+  public:
+    test::TempDir tmp;
+    const std::string app = test::copyAppFolder(tmp.path());
+    std::string home = tmp / "home";
+
+    ~Owned() override {
+        for (const char* program : {"/Resources/vov-driver", "/bin/quorva-driver-guard"})
+            for (pid_t pid : test::processesMentioning(app + program)) ::kill(pid, SIGKILL);
+    }
+    std::string at(const std::string& name) const { return home + "/desktop/" + name; }
+    std::vector<pid_t> running(const char* program) const {
+        return test::processesMentioning(app + program);
+    }
+    bool noneLeft() const {
+        return running("/Resources/vov-driver").empty() &&
+               running("/bin/quorva-driver-guard").empty();
+    }
+
+    // A driver that notes its pid and each SIGTERM it gets in `tmp`, makes a file at its socket
+    // path and takes 300 ms to clean up after the first SIGTERM; it ends by itself once `end`
+    // appears.
+    void countingDriver() {
+        test::writeFile(app + "/Resources/vov-driver", "#!/bin/bash\nT='" + tmp.path() + R"('
+trap 'echo >> "$T/terms.$$"; stop=1' TERM
+cd "$T" && echo $$ >> pids && : > "$4"
+n=0
+while [ ! -e end ]; do
+  sleep 0.05 & wait $!
+  [ -n "$stop" ] && n=$((n + 1)) && [ $n -ge 6 ] && exit 0
+done
+)",
+                        0755);
+    }
+    std::vector<int> sigtermsPerDriver() const {
+        std::vector<int> counts;
+        std::istringstream pids(test::readFile(tmp / "pids"));
+        for (std::string pid; std::getline(pids, pid);) {
+            const std::string terms = test::readFile(tmp / ("terms." + pid));
+            counts.push_back(static_cast<int>(std::count(terms.begin(), terms.end(), '\n')));
+        }
+        return counts;
+    }
+
+    // Via a shell running `shell` first ("$1" is the home), with no display unless it sets one.
+    test::Process start(const std::string& args = "", const std::string& shell = ":") {
+        const std::string script =
+            "unset DISPLAY WAYLAND_DISPLAY XDG_SESSION_TYPE QT_QPA_PLATFORM; ulimit -c 0; " +
+            shell + "; exec \"$0\" --home \"$1\" " + args;
+        return test::spawnProcess({"/bin/sh", "-c", script, app + "/bin/quorva-desktop", home},
+                                  test::environmentWith({}), tmp.path());
+    }
+    // The raw wait status must say: exited with `status`, or killed by -`status`.
+    static void expectEnd(test::Process& host, int status, std::chrono::milliseconds within) {
+        const int raw = host.wait(within);
+        if (status >= 0)
+            EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == status) << raw;
+        else
+            EXPECT_TRUE(WIFSIGNALED(raw) && WTERMSIG(raw) == -status) << raw;
+        EXPECT_EQ(test::readFile(host.outPath) + test::readFile(host.errPath), "");
+    }
+};
+
+// However the host ends while its driver runs, the driver gets exactly one SIGTERM (none when
+// it ended by itself), the guard that watched it ends too, and the socket is gone unless the
+// host was killed outright.
+TEST_F(Owned, OneSigtermForTheDriverOnEveryWayTheHostEnds) {
+    countingDriver();
+    test::Xvfb x;
+    ASSERT_TRUE(x.ok());
+    struct Ending {
+        const char* name;
+        std::string args, shell;
+        std::function<void(test::Process&)> end;
+        int status;          // exit status, or minus the signal that ended the host
+        const char* socket;  // where the socket was, in the home
+        bool socketStays;
+        int sigterms;
+    };
+    const auto signal = [](int sig) { return [sig](test::Process& h) { h.kill(sig); }; };
+    const std::vector<Ending> endings{
+        {"quit signal", "", ":", signal(SIGTERM), 0, "desktop/driver.sock", false, 1},
+        {"kill -9", "", ":", signal(SIGKILL), -SIGKILL, "desktop/driver.sock", true, 1},
+        {"SIGSEGV", "", ":", signal(SIGSEGV), -SIGSEGV, "desktop/driver.sock", false, 1},
+        {"SIGBUS", "", ":", signal(SIGBUS), -SIGBUS, "desktop/driver.sock", false, 1},
+        {"home moved away", "", ":",
+         [&](test::Process&) { fs::rename(home + "/desktop", home + "/old"); }, 0,
+         "old/driver.sock", false, 1},
+        {"driver ended by itself", "", ":",
+         [&](test::Process&) { test::writeFile(tmp / "end", ""); }, 0, "desktop/driver.sock", false,
+         0},
+        {"X server gone", "--permissions", "export DISPLAY=" + x.display(),
+         [&](test::Process&) { x.kill(SIGKILL); }, 1, "desktop/driver.sock", false, 1},
+        {"no toolkit after the launch", "--permissions",
+         "cp " QUORVA_TEST_BAD_MODULE " " + app + "/lib/quorva-qt.so", nullptr, 1,
+         "desktop/driver.sock", false, 1},
+    };
+    for (const auto& e : endings) {
+        SCOPED_TRACE(e.name);
+        fs::remove_all(home);
+        for (const char* file : {"pids", "end"}) fs::remove(tmp / file);
+        auto host = start(e.args, e.shell);
+        if (e.end) {
+            ASSERT_TRUE(test::waitFor([&] { return test::pathExists(at("status.json")); }));
+            ASSERT_EQ(running("/bin/quorva-driver-guard").size(), 1u);
+            e.end(host);
+        }
+        expectEnd(host, e.status, 5s);
+        EXPECT_TRUE(test::waitFor([&] { return noneLeft(); }, 3s));
+        EXPECT_EQ(sigtermsPerDriver(), std::vector<int>{e.sigterms});
+        EXPECT_EQ(test::pathExists(home + "/" + e.socket), e.socketStays);
+    }
+}
+
+// A home moved away, removed or replaced by a link while the host runs is lost: the host quits
+// at its next tick, removing the socket from the folder it holds only. A second host that took
+// the home meanwhile keeps its socket and driver; a link's target is neither pruned nor written.
+TEST_F(Owned, LostHomeEndsTheHostWithoutTouchingWhatTookItsPlace) {
+    countingDriver();
+    const std::string elsewhere = tmp / "elsewhere";
+    fs::create_directories(elsewhere + "/clients/junk");
+    auto first = start();
+    ASSERT_TRUE(test::waitFor([&] { return test::pathExists(at("status.json")); }));
+    fs::rename(home + "/desktop", home + "/old");
+    auto second = start();
+    ASSERT_TRUE(test::waitFor([&] { return test::pathExists(at("status.json")); }));
+    expectEnd(first, 0, 3s);
+    EXPECT_FALSE(test::pathExists(home + "/old/driver.sock"));
+    EXPECT_TRUE(test::pathExists(at("driver.sock")));
+    std::this_thread::sleep_for(1s);  // the first driver's cleanup, and a tick of the second
+    EXPECT_EQ(sigtermsPerDriver(), (std::vector<int>{1, 0}));
+    EXPECT_NE(test::readFile(at("status.json")).find(std::to_string(second.pid)),
+              std::string::npos);
+
+    fs::remove_all(home + "/desktop");
+    ASSERT_EQ(::symlink(elsewhere.c_str(), (home + "/desktop").c_str()), 0);
+    expectEnd(second, 0, 3s);
+    EXPECT_EQ(namesIn(elsewhere), Names{"clients"});
+    EXPECT_EQ(namesIn(elsewhere + "/clients"), Names{"junk"});
+}
+
+// Each fails with status 1 before a driver is started, and before the home is made where the
+// home cannot work: a link in the runtime folder's place, a socket path one byte too long for
+// an address, an app folder whose path is too long to name, and no guard for the driver. A
+// socket path that just fits works.
+TEST_F(Owned, StartsThatCannotWorkMakeAndRunNothing) {
+    countingDriver();
+    const std::string elsewhere = tmp / "elsewhere";
+    fs::create_directories(elsewhere);
+    const auto homeWithSocketPathOf = [&](std::size_t length) {
+        const std::size_t rest = tmp.path().size() + std::string("/h/desktop/driver.sock").size();
+        return tmp / ("h" + std::string(length - rest, 'x'));
+    };
+    const std::string deep =
+        "cd " + tmp.path() +
+        " && d=$(printf 'x%.0s' $(seq 250)) && for i in $(seq 17); do "
+        "mkdir $d && cd -P $d || exit 9; done; mkdir QuorvaDesktop && cp -r '" +
+        app + "/bin' QuorvaDesktop && exec ./QuorvaDesktop/bin/quorva-desktop --home \"$1\"";
+    // The home, a shell command, the exit status, whether the home is there afterwards.
+    const std::vector<std::tuple<std::string, std::string, int, bool>> starts{
+        {tmp / "home", "mkdir -p \"$1\" && ln -s " + elsewhere + " \"$1/desktop\"", 1, true},
+        {homeWithSocketPathOf(108), ":", 1, false},
+        {tmp / "home", deep, 1, false},
+        {tmp / "home", "mv " + app + "/bin/quorva-driver-guard " + tmp.path(), 1, true},
+        {homeWithSocketPathOf(107), "mv " + tmp / "quorva-driver-guard " + app + "/bin", 0, true},
+    };
+    for (const auto& [path, shell, status, made] : starts) {
+        SCOPED_TRACE(shell + " " + std::to_string(path.size()));
+        home = path;
+        fs::remove_all(home);
+        fs::remove(tmp / "pids");
+        auto host = start("", shell);
+        if (status == 0) {
+            EXPECT_TRUE(test::waitFor([&] { return test::pathExists(at("status.json")); }));
+            host.kill(SIGTERM);
+        }
+        expectEnd(host, status, 15s);  // the deep one copies the app folder first
+        EXPECT_EQ(test::pathExists(tmp / "pids"), status == 0) << "driver";
+        EXPECT_EQ(test::pathExists(home), made);
+        EXPECT_EQ(namesIn(elsewhere), Names{});
+    }
+    EXPECT_EQ(std::system(("cd " + tmp.path() + " && rm -rf x*").c_str()), 0);
+}
+
+// Whatever clients/ holds (a process making folders in it as fast as it can, ten thousand junk
+// folders), a status write comes at least every 1.5 s and a quit ends the host within 1 s.
+TEST_F(Owned, NothingInClientsHoldsUpTicksOrQuit) {
+    const std::string clients = at("clients");
+    const auto folders = [&](int i) {
+        if (::mkdir((clients + "/junk/d" + std::to_string(i)).c_str(), 0700) != 0)
+            ::mkdir((clients + "/junk").c_str(), 0700);
+    };
+    const std::vector<std::pair<const char*, std::function<void(int)>>> writers{
+        {"folders as fast as they go", folders}, {"ten thousand junk folders", nullptr}};
+    for (const auto& [name, write] : writers) {
+        SCOPED_TRACE(name);
+        fs::remove_all(home);
+        fs::create_directories(clients + "/junk");
+        if (!write)
+            for (int i = 0; i < 10000; ++i)
+                ::mkdir((clients + "/d" + std::to_string(i)).c_str(), 0700);
+        const std::jthread writer([&, write = write](std::stop_token stop) {
+            for (int i = 0; write && !stop.stop_requested(); ++i) write(i % 5000);  // bounded
+        });
+        auto host = start();
+        const auto inode = [&] {
+            struct stat st {};
+            return ::stat(at("status.json").c_str(), &st) == 0 ? st.st_ino : 0;
+        };
+        ASSERT_TRUE(test::waitFor([&] { return inode() != 0; }));
+        auto last = Clock::now(), end = last + 4s;
+        Clock::duration longest{};
+        for (ino_t seen = inode(); Clock::now() < end; std::this_thread::sleep_for(10ms))
+            if (const ino_t now = inode(); now != seen)
+                seen = now, longest = std::max(longest, Clock::now() - last), last = Clock::now();
+        longest = std::max(longest, Clock::now() - last);
+        EXPECT_LT(longest, 1500ms) << "between status writes";
+        const auto quit = Clock::now();
+        host.kill(SIGTERM);
+        expectEnd(host, 0, 3s);
+        EXPECT_LT(Clock::now() - quit, 1s);
+    }
+}
+
+}  // namespace
