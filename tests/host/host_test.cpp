@@ -73,8 +73,8 @@ class Host : public ::testing::Test {
     std::string asUser(uid_t uid) const {
         std::error_code ec;
         for (const auto& e : fs::recursive_directory_iterator(tmp.path(), ec))
-            ::lchown(e.path().c_str(), uid, uid);
-        ::lchown(tmp.path().c_str(), uid, uid);
+            EXPECT_EQ(::lchown(e.path().c_str(), uid, uid), 0) << e.path();
+        EXPECT_EQ(::lchown(tmp.path().c_str(), uid, uid), 0);
         const std::string id = std::to_string(uid);
         return "setpriv --reuid=" + id + " --regid=" + id + " --clear-groups";
     }
