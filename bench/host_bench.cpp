@@ -10,7 +10,9 @@
 //   idle: resident memory against the bare QApplication's; with --cpu, CPU
 //     (from schedstat, in nanoseconds) and wake-ups (context switches) of the
 //     host and of the X server, with one live client registered.
-// Prints figures; asserts nothing. A failed start is printed, never skipped.
+// With --vs-app DIR, only the start, against the host of another app folder
+// (one built without hardening, say). Prints figures; asserts nothing. A failed
+// start is printed, never skipped.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -184,10 +186,10 @@ struct Home {
 };
 
 // exec -> the host's driver serving; the host is then quit.
-void timeHost(const std::string& display, Figures& f) {
+void timeHost(const std::string& display, Figures& f, const std::string& program = kHost) {
     Home h;
     const auto t0 = Clock::now();
-    const pid_t host = spawn({kHost, "--home", h.home}, environmentFor(display));
+    const pid_t host = spawn({program, "--home", h.home}, environmentFor(display));
     if (serving(h.inotifyFd, h.socket))
         f.values.push_back(ms(Clock::now() - t0));
     else
@@ -454,6 +456,30 @@ struct Xvfb {
     }
 };
 
+// This build's host against another app folder's (say one built without
+// hardening), offscreen, in turn and in alternating order.
+void compareHosts(const std::string& otherApp, int n) {
+    Figures mine, other;
+    const std::string otherHost = otherApp + "/bin/quorva-desktop";
+    for (int i = 0; i < n; ++i) {
+        if (i % 2) timeHost("", other, otherHost);
+        timeHost("", mine);
+        if (i % 2 == 0) timeHost("", other, otherHost);
+    }
+    std::printf("No display (offscreen), exec -> driver serving, medians of alternating runs:\n");
+    std::printf("  this build's host:  %s  failures %d\n", mine.describe().c_str(), mine.failures);
+    std::printf("  %s: %s  failures %d\n", otherHost.c_str(), other.describe().c_str(),
+                other.failures);
+    if (!mine.values.empty() && !other.values.empty())
+        std::printf("  this / other: %.3fx\n", mine.median() / other.median());
+}
+
+const char* textOption(int argc, char** argv, const char* name) {
+    for (int i = 1; i + 1 < argc; ++i)
+        if (!std::strcmp(argv[i], name)) return argv[i + 1];
+    return nullptr;
+}
+
 int option(int argc, char** argv, const char* name, int fallback) {
     for (int i = 1; i + 1 < argc; ++i)
         if (!std::strcmp(argv[i], name)) return std::atoi(argv[i + 1]);
@@ -469,6 +495,10 @@ int main(int argc, char** argv) {
     const int seconds = option(argc, argv, "--seconds", 60);
     // Drivers whose host was killed come back to us: we reap them.
     ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+    if (const char* other = textOption(argc, argv, "--vs-app")) {
+        compareHosts(other, starts);
+        return 0;
+    }
 
     startSideBySide("No display (offscreen), medians of side-by-side runs:", "", starts, true);
     {
