@@ -8,14 +8,15 @@
 # With PACKAGES 0 (apt-get update) only the quiet spells are filled.
 set -uo pipefail
 total=$1 quiet=${2:-10}
-start=$SECONDS said=$SECONDS busy="starting"
+# Times in microseconds, so that a quiet spell never outlasts the set time.
+start=${EPOCHREALTIME/./} said=${EPOCHREALTIME/./} busy="starting"
 ((total)) || busy="updating the package lists"
 # Counts and the tenth each count was last said at.
 declare -A count=([downloaded]=0 [unpacked]=0 [setup]=0) tenth=()
 
 say() {
     echo "setup:   $*"
-    said=$SECONDS
+    said=${EPOCHREALTIME/./}
 }
 # step NAME DONE OF: says "NAME DONE of OF" when DONE reaches a new tenth of OF
 # (OF itself is the tenth tenth).
@@ -48,6 +49,7 @@ while :; do
     else
         (($? > 128)) || break  # the end of apt's output
     fi
-    ((SECONDS - said >= quiet)) && say "still at it after $((SECONDS - start)) s: $busy"
+    t=${EPOCHREALTIME/./}
+    ((t - said >= quiet * 1000000)) && say "still at it after $(((t - start) / 1000000)) s: $busy"
 done
 exit 0

@@ -49,8 +49,9 @@ if [[ ! -d $headers/usr/include/GNUstep/AppKit ]]; then
     for deb in "$work"/*.deb; do dpkg-deb -x "$deb" "$headers"; done
 fi
 
-# As CMake builds them: the project's warnings, its include folders and the
-# definitions every target gets.
+# As CMake would build them on macOS: the project's warnings, its include
+# folders, the definitions its targets get, and the compiler's macOS macros
+# (shared headers may hold Darwin-only branches).
 common=(-fsyntax-only -Wall -Wextra -Werror -I tests/macos/include -I src -I src/client/include
     -DQUORVA_BUNDLE_ID='"com.quorva.desktop"' -DQUORVA_VERSION='"0"' -D__APPLE__ -D__MACH__)
 objc=(-fobjc-runtime=macosx-10.15 -fconstant-string-class=NSConstantString
