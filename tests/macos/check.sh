@@ -52,11 +52,11 @@ fi
 # As CMake would build them on macOS: the project's warnings, its include
 # folders, the definitions its targets get, and the compiler's macOS macros
 # (shared headers may hold Darwin-only branches).
-common=(-fsyntax-only -Wall -Wextra -Werror -I tests/macos/include -I src -I src/client/include
+common=(-fsyntax-only -Wall -Wextra -Werror -I tests/macos/include -I src/client/include
     -DQUORVA_BUNDLE_ID='"com.quorva.desktop"' -DQUORVA_VERSION='"0"' -D__APPLE__ -D__MACH__)
 objc=(-fobjc-runtime=macosx-10.15 -fconstant-string-class=NSConstantString
     -DGNUSTEP -DGNUSTEP_BASE_LIBRARY=1 -DGNU_GUI_LIBRARY=1 -DGNU_RUNTIME=1
-    -I "$headers/usr/include/GNUstep" -idirafter "$objc_include" -include apple_objc.h)
+    -I "$headers/usr/include/GNUstep" -idirafter "$objc_include" -include apple_objc.h -include apple_appkit.h)
 failed=()
 say "parsing ${#sources[@]} macOS-only sources with clang"
 for source in "${sources[@]}"; do
@@ -67,8 +67,11 @@ for source in "${sources[@]}"; do
     *.h) language=(-x c++-header -std=c++20) ;;
     *) language=(-x c++ -std=c++20) ;;
     esac
+    # Targets take their own folder or one above for their includes.
+    folders=() folder=$(dirname "$source")
+    while [[ $folder != . ]]; do folders+=(-I "$folder") folder=$(dirname "$folder"); done
     echo "  $source"
-    clang "${common[@]}" "${language[@]}" -I "$(dirname "$source")" "$source" || failed+=("$source")
+    clang "${common[@]}" "${language[@]}" "${folders[@]}" "$source" || failed+=("$source")
 done
 if ((${#failed[@]})); then
     say "${#failed[@]} of ${#sources[@]} failed: ${failed[*]}" >&2
