@@ -350,6 +350,8 @@ TEST_F(Host, HostileStartsNeitherPrintNorCrashNorOrphanTheDriver) {
     }
 
     // Writes to the host's standard output and error (say, a library's warning) go nowhere.
+    // A fresh home: the last case's status.json would be taken for this host's.
+    fs::remove_all(home);
     auto host = start("", "exec 0<&- 1>&- 2>&-");
     ASSERT_TRUE(test::waitFor([&] { return exists("status.json"); }));
     for (const char* fd : {"/1", "/2"})
