@@ -33,7 +33,11 @@ step() {
 dl='^dlstatus:([0-9]+):([0-9.]+):Retrieving file ([0-9]+) of ([0-9]+)'
 pm='^pmstatus:.*:[0-9.]+:(.*)$'
 while :; do
-    if IFS= read -r -t "$quiet" line; then
+    # Wait for the next line no longer than what is left of the quiet spell.
+    left=$((quiet * 1000000 - (${EPOCHREALTIME/./} - said)))
+    ((left > 0)) || left=1
+    printf -v wait '%d.%06d' $((left / 1000000)) $((left % 1000000))
+    if IFS= read -r -t "$wait" line; then
         if [[ $line =~ $dl ]] && ((total)); then
             busy="downloading"
             files=${BASH_REMATCH[4]} got=$((BASH_REMATCH[3] - 1))
