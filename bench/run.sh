@@ -2,11 +2,22 @@
 # Builds and runs the benchmarks and prints their figures.
 # ./bench/run.sh        tick, start-up, exit, memory, window
 # ./bench/run.sh --cpu  also the 60-second idle CPU measurement
+# ./bench/run.sh --hardening
+#                       only the host's start, against the same host built
+#                       without the hardening flags (in build-unhardened/)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh test
 cmake --build build -j2 --target tick_bench host_bench window_bench ctl_bench >/dev/null
 B=build/bench
+
+if [[ ${1:-} == --hardening ]]; then
+    cmake -S . -B build-unhardened -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVA_HARDENING=OFF \
+        -DQUORVA_BUILD_TESTS=OFF -DQUORVA_BUILD_BENCH=OFF >/dev/null
+    cmake --build build-unhardened -j2 --target app-folder >/dev/null
+    echo "== host start, hardened (this build) vs. build-unhardened =="
+    exec "$B/host_bench" --against build-unhardened/QuorvaDesktop --starts 60
+fi
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 

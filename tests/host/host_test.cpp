@@ -73,8 +73,8 @@ class Host : public ::testing::Test {
     std::string asUser(uid_t uid) const {
         std::error_code ec;
         for (const auto& e : fs::recursive_directory_iterator(tmp.path(), ec))
-            ::lchown(e.path().c_str(), uid, uid);
-        ::lchown(tmp.path().c_str(), uid, uid);
+            EXPECT_EQ(::lchown(e.path().c_str(), uid, uid), 0) << e.path();
+        EXPECT_EQ(::lchown(tmp.path().c_str(), uid, uid), 0);
         const std::string id = std::to_string(uid);
         return "setpriv --reuid=" + id + " --regid=" + id + " --clear-groups";
     }
@@ -350,6 +350,8 @@ TEST_F(Host, HostileStartsNeitherPrintNorCrashNorOrphanTheDriver) {
     }
 
     // Writes to the host's standard output and error (say, a library's warning) go nowhere.
+    // A fresh home: the last case's status.json would be taken for this host's.
+    fs::remove_all(home);
     auto host = start("", "exec 0<&- 1>&- 2>&-");
     ASSERT_TRUE(test::waitFor([&] { return exists("status.json"); }));
     for (const char* fd : {"/1", "/2"})

@@ -4,7 +4,8 @@
 #                                        the host through its link on PATH, and on X
 #                                        the window's class and icon against the entry
 #   check.sh package BUILD SOURCE        `cpack -G DEB`: name, contents, dependencies,
-#                                        stripped programs, lintian, the unpacked host
+#                                        stripped and hardened programs, lintian, the
+#                                        unpacked host
 #   check.sh desktop-entry BUILD SOURCE  desktop-file-validate
 set -euo pipefail
 mode=$1 build=$2 source=$3
@@ -59,7 +60,8 @@ expected_paths() {
         usr/share/man/man1/quorva-desktop.1.gz usr/share/icons/ usr/share/icons/hicolor/ \
         usr/share/bash-completion/ usr/share/bash-completion/completions/ \
         usr/share/bash-completion/completions/quorvactl usr/share/zsh/ \
-        usr/share/zsh/vendor-completions/ usr/share/zsh/vendor-completions/_quorvactl
+        usr/share/zsh/vendor-completions/ usr/share/zsh/vendor-completions/_quorvactl \
+        usr/share/lintian/ usr/share/lintian/overrides/ usr/share/lintian/overrides/quorva-desktop
     for size in 48x48 128x128 256x256 scalable; do
         local ext=png
         [[ $size == scalable ]] && ext=svg
@@ -211,12 +213,21 @@ package)
         [[ ", $depends," == *", $dep"[\ ,]* ]] || fail "Depends lacks $dep: $depends"
     done
     dpkg-deb -x "$deb" "$tmp/root"
-    for program in usr/lib/quorva-desktop/bin/quorva-desktop usr/lib/quorva-desktop/bin/quorvactl \
-        usr/lib/quorva-desktop/bin/quorva-driver-guard usr/lib/quorva-desktop/lib/quorva-qt.so \
-        usr/lib/quorva-desktop/Resources/vov-driver; do
-        ! readelf -S "$tmp/root/$program" | grep -Eq ' \.(symtab|debug_info) ' || fail "$program is not stripped"
+    programs=(usr/lib/quorva-desktop/bin/quorva-desktop usr/lib/quorva-desktop/bin/quorvactl
+        usr/lib/quorva-desktop/bin/quorva-driver-guard
+        usr/lib/quorva-desktop/lib/quorva-qt.so usr/lib/quorva-desktop/Resources/vov-driver)
+    for program in "${programs[@]}"; do
+        # grep reads everything: with -q, readelf could die of SIGPIPE and so fail the pipe.
+        ! readelf -S "$tmp/root/$program" | grep -E ' \.(symtab|debug_info) ' >/dev/null || fail "$program is not stripped"
     done
-    lintian --fail-on error "$deb" >"$tmp/lintian" 2>&1 || fail "lintian: $(cat "$tmp/lintian")"
+    # Built as Debian builds its own: lintian's hardening tags are informational,
+    # so they are looked for here; it has none for the stack protector.
+    lintian --fail-on error --display-info "$deb" >"$tmp/lintian" 2>&1 || fail "lintian: $(cat "$tmp/lintian")"
+    ! grep -E '^[EWI]: .* hardening-' "$tmp/lintian" >&2 || fail "lintian finds the programs not hardened"
+    for program in "${programs[@]}"; do
+        readelf --dyn-syms -W "$tmp/root/$program" | grep ' __stack_chk_fail' >/dev/null ||
+            fail "$program is built without the stack protector"
+    done
     grep -E '^[EW]: ' "$tmp/lintian" || true
     run_host "$tmp/root/usr/lib/quorva-desktop/Resources" "$tmp/root/usr/bin/quorva-desktop"
     ;;

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# The set-up scripts as a newcomer meets them:
+#   setup_check.sh progress SOURCE   apt's status lines become progress: each step
+#                                    said at every tenth, ending with its total, and
+#                                    a quiet spell filled within the set time
+#   setup_check.sh readme SOURCE     the README names every package setup.sh installs
+set -euo pipefail
+mode=$1 source=$2
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+case $mode in
+progress)
+    # 37 packages, 35 of them downloaded (two were in apt's cache), one of them
+    # multiarch; setting up stalls for 2.5 s, with 1 s allowed to pass quietly.
+    mapfile -t packages < <(echo libfoo:i386 && seq -f 'pkg%g' 2 37)
+    out=$({
+        for ((f = 1; f <= 35; f++)); do
+            echo "dlstatus:$f:$((f * 100 / 36)).5000:Retrieving file $f of 35"
+        done
+        echo "dlstatus:35:100.0000:Retrieving file 35 of 35"
+        echo "pmstatus:dpkg-exec:0.0000:Running dpkg"
+        for p in "${packages[@]}"; do
+            printf 'pmstatus:%s:1.0:%s %s (amd64)\n' "$p" Preparing "$p" "$p" Unpacking "$p" "$p" Installing "$p"
+        done
+        for p in "${packages[@]}"; do
+            printf 'pmstatus:%s:2.0:%s %s (amd64)\n' "$p" "Preparing to configure" "$p" "$p" Configuring "$p"
+            if [[ $p == pkg20 ]]; then sleep 2.5; fi
+            printf 'pmstatus:%s:2.0:Installed %s (amd64)\n' "$p" "$p"
+        done
+    } | "$source/scripts/apt-progress.sh" 37 1)
+    for step in "downloaded 35" "unpacked 37" "set up 37"; do
+        [[ $(grep -c "^setup:   ${step% *} [0-9]* of ${step##* }$" <<<"$out") -ge 10 ]] ||
+            fail "'${step% *}' said fewer than ten times:"$'\n'"$out"
+        grep -qx "setup:   $step of ${step##* }" <<<"$out" || fail "no '$step of ${step##* }':"$'\n'"$out"
+    done
+    # Never more than a tenth of a step between two of its lines.
+    awk '/^setup:   (downloaded|unpacked|set up) [0-9]+ of/ {
+             step = $2; n = $(NF - 2); of = $NF
+             if (n - last[step] > of / 10 + 1) { print "jumped to: " $0; bad = 1 }
+             last[step] = n
+         } END { exit bad }' <<<"$out" || fail "a step skipped more than a tenth:"$'\n'"$out"
+    grep -q '^setup:   still at it after [0-9]* s: Configuring pkg20 (amd64)$' <<<"$out" ||
+        fail "the stall went unsaid:"$'\n'"$out"
+    ;;
+readme)
+    for what in run test font; do
+        for package in $("$source/scripts/setup.sh" --list $what); do
+            grep -qF "\`$package\`" "$source/README.md" || fail "README.md does not name $package ($what)"
+        done
+    done
+    ;;
+*) fail "unknown check: $mode" ;;
+esac
+echo "ok: $mode"
