@@ -11,6 +11,9 @@ void QuorvaDesktop::showPermissions() {
         system_.activate();
         return;
     }
+    // The toolkit starts with the first window; without it there is none to
+    // show, and supervision goes on.
+    if (!platform::windowsAvailable()) return;
     // Registered only now: most runs never show the window, and the font
     // costs start-up time and memory. A missing font only changes the look.
     if (auto font = platform::resourcePath("Vazirmatn", "ttf"))
