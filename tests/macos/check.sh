@@ -37,6 +37,6 @@ clang -fsyntax-only -x objective-c++ -std=c++20 -Wall -Wextra -Werror \
     -fobjc-runtime=macosx-10.15 -fconstant-string-class=NSConstantString \
     -DGNUSTEP -DGNUSTEP_BASE_LIBRARY=1 -DGNU_GUI_LIBRARY=1 -DGNU_RUNTIME=1 \
     -I tests/macos/include -I "$headers/usr/include/GNUstep" -idirafter "$objc_include" \
-    -include apple_objc.h -I src -DQUORVA_BUNDLE_ID='"com.quorva.desktop"' \
+    -include apple_objc.h -include apple_appkit.h -I src -DQUORVA_BUNDLE_ID='"com.quorva.desktop"' \
     src/platform/system_macos.mm
 say "ok"
