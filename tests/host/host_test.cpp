@@ -342,6 +342,7 @@ TEST_F(Host, HostileStartsNeitherPrintNorCrashNorOrphanTheDriver) {
     }
 
     // Writes to the host's standard output and error (say, a library's warning) go nowhere.
+    fs::remove_all(home);  // the status file to wait for is this host's
     auto host = start("", "exec 0<&- 1>&- 2>&-");
     ASSERT_TRUE(test::waitFor([&] { return exists("status.json"); }));
     for (const char* fd : {"/1", "/2"})
