@@ -38,9 +38,9 @@ struct Late : ::testing::Test {
                                    app + "/bin/quorva-desktop", home},
                                   test::environmentWith({}), tmp.path());
     }
-    bool mapsQt(pid_t pid) const {
-        return test::readFile("/proc/" + std::to_string(pid) + "/maps").find("libQt6") !=
-               std::string::npos;
+    static bool mapsQt(pid_t pid) {
+        const std::string maps = test::readFile("/proc/" + std::to_string(pid) + "/maps");
+        return maps.find("libQt6") != maps.npos;
     }
     // Ended by itself with `status`, within `timeout`, printing nothing.
     static void expectExit(test::Process& host, int status, std::chrono::milliseconds timeout) {
@@ -124,15 +124,13 @@ TEST_F(Late, QtLoadsWithTheFirstWindowAndTicksKeepTheirPace) {
     ASSERT_TRUE(test::waitFor([&] { return ready(); }));
     EXPECT_FALSE(mapsQt(host.pid));
     bool asked = false, shown = false;
-    std::size_t atRequest = 0;
     const auto writes = statusWrites(home + "/desktop", [&](const auto& w) {
-        if (!asked && w.size() == 2)
-            test::writeFile(at("show-permissions"), ""), asked = true, atRequest = w.size();
+        if (w.size() == 2 && !asked) test::writeFile(at("show-permissions"), ""), asked = true;
         if (asked && !shown)
             shown = std::system(("DISPLAY=" + x.display() +
                                  " xwininfo -root -tree | grep -q '\"Quorva permissions\"'")
                                     .c_str()) == 0;
-        return shown && w.size() >= atRequest + 4;
+        return shown && w.size() >= 6;
     });
     EXPECT_TRUE(shown);
     EXPECT_TRUE(mapsQt(host.pid));
