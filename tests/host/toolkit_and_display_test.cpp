@@ -65,7 +65,6 @@ struct LateServer {
             {"/usr/bin/Xvfb", display, "-displayfd", "1", "-nolisten", "tcp", "-noreset"},
             test::environmentWith({}), dir.path());
     }
-    bool answers() const { return !test::readFile(server.outPath).empty(); }  // -displayfd
     ~LateServer() { server.kill(SIGTERM), server.wait(); }
 };
 
@@ -78,17 +77,15 @@ TEST_F(Late, ServerThatComesLaterIsSeenWithinTwoTicks) {
         LateServer x;
         if (stopped) {
             x.start();
-            ASSERT_TRUE(test::waitFor([&] { return x.answers(); }));
+            ASSERT_TRUE(test::waitFor([&] { return !test::readFile(x.server.outPath).empty(); }));
             x.server.kill(SIGSTOP);
         }
         auto host = start("export DISPLAY=" + x.display);
         ASSERT_TRUE(test::waitFor([&] { return test::pathExists(at("status.json")); }));
         std::this_thread::sleep_for(1s);
         EXPECT_FALSE(ready());
-        const auto answered = Clock::now();
         stopped ? x.server.kill(SIGCONT) : x.start();
-        EXPECT_TRUE(test::waitFor([&] { return ready(); }, 4s));
-        EXPECT_LT(Clock::now() - answered, 2500ms);
+        EXPECT_TRUE(test::waitFor([&] { return ready(); }, 2500ms));
         host.kill(SIGTERM);
         expectExit(host, 0, 2s);
     }
