@@ -2,6 +2,9 @@
 # Builds and runs the benchmarks and prints their figures.
 # ./bench/run.sh        tick, start-up, exit, memory, window
 # ./bench/run.sh --cpu  also the 60-second idle CPU measurement
+# ./bench/run.sh --baseline APPFOLDER
+#                       also times another build of the host (say the last
+#                       release's app folder) beside this one
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh test
