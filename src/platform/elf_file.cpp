@@ -85,6 +85,7 @@ std::optional<std::uint64_t> fileOffset(const Image& image, std::uint64_t addres
 }
 
 // "a:$ORIGIN/b" -> {"a", "<folder>/b"}; other tokens ($LIB, ...) are left out.
+// Used for LD_LIBRARY_PATH too, which the loader also splits at ';'.
 std::vector<std::string> searchList(std::string_view list, const std::string& folder) {
     std::vector<std::string> dirs;
     for (std::size_t start = 0; start <= list.size();) {
@@ -92,7 +93,8 @@ std::vector<std::string> searchList(std::string_view list, const std::string& fo
         std::string dir(list.substr(start, end - start));
         for (const char* origin : {"${ORIGIN}", "$ORIGIN"})
             if (dir.starts_with(origin)) dir = folder + dir.substr(std::strlen(origin));
-        if (!dir.empty() && dir.find('$') == std::string::npos) dirs.push_back(dir);
+        if (dir.empty()) dir = ".";  // as the loader reads it: the working folder
+        if (dir.find('$') == std::string::npos) dirs.push_back(dir);
         start = end + 1;
     }
     return dirs;
@@ -131,6 +133,7 @@ std::optional<Needs> readNeeds(int fd, const Image& image, const std::string& fo
     Needs needs;
     for (const ElfW(Dyn) & d : entries) {
         if (d.d_tag != DT_NEEDED && d.d_tag != DT_RUNPATH && d.d_tag != DT_RPATH) continue;
+        if (d.d_un.d_val >= strsz) return std::nullopt;
         const auto s = readString(fd, *at + d.d_un.d_val, *at + strsz);
         if (!s) return std::nullopt;
         if (d.d_tag == DT_NEEDED) needs.needed.push_back(*s);
@@ -159,7 +162,7 @@ class LibrarySearch {
             },
             &seen_);
         const char* libraryPath = ::getauxval(AT_SECURE) ? nullptr : std::getenv("LD_LIBRARY_PATH");
-        if (libraryPath) libraryPath_ = searchList(libraryPath, ".");
+        if (libraryPath && *libraryPath) libraryPath_ = searchList(libraryPath, ".");
         systemFolders();
     }
 

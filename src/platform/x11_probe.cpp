@@ -143,13 +143,12 @@ void connectInBackground() {
 }
 
 bool answering() {
-    static const bool waited = [] {
+    static std::once_flag waited;
+    std::call_once(waited, [] {
         Connector& k = connector();
         std::unique_lock lock(k.mutex);
-        return k.started &&
-               k.changed.wait_for(lock, kFirstAttemptDeadline, [&] { return k.attempted; });
-    }();
-    (void)waited;
+        if (k.started) k.changed.wait_for(lock, kFirstAttemptDeadline, [&] { return k.attempted; });
+    });
     const Connection& x = current();
     return x.c && x.answered;
 }
