@@ -185,15 +185,17 @@ class LibrarySearch {
     void systemFolders() {
         void* self = ::dlopen(nullptr, RTLD_LAZY);
         Dl_serinfo size{};
-        if (!self || ::dlinfo(self, RTLD_DI_SERINFOSIZE, &size) != 0) return;
+        if (!self) return;
+        if (::dlinfo(self, RTLD_DI_SERINFOSIZE, &size) != 0) return void(::dlclose(self));
         std::vector<char> buffer(size.dls_size);
         auto* info = reinterpret_cast<Dl_serinfo*>(buffer.data());
         *info = size;
-        if (::dlinfo(self, RTLD_DI_SERINFO, info) != 0) return;
         const std::set<std::string> user(libraryPath_.begin(), libraryPath_.end());
-        for (unsigned i = 0; i < info->dls_cnt; ++i)
-            if (!user.count(info->dls_serpath[i].dls_name))
-                system_.push_back(info->dls_serpath[i].dls_name);
+        if (::dlinfo(self, RTLD_DI_SERINFO, info) == 0)
+            for (unsigned i = 0; i < info->dls_cnt; ++i)
+                if (!user.count(info->dls_serpath[i].dls_name))
+                    system_.push_back(info->dls_serpath[i].dls_name);
+        ::dlclose(self);
     }
 
     // False only for a library that would be opened and is not sound.
@@ -201,15 +203,12 @@ class LibrarySearch {
         if (name.find('/') != std::string::npos) return examine(name, pending) != Found::Broken;
         const std::vector<std::string>* lists[] = {&from.rPath, &libraryPath_, &from.runPath,
                                                    &system_};
-        for (const auto* list : lists)
-            for (const std::string& dir : *list) switch (examine(joinPath(dir, name), pending)) {
-                    case Found::Good:
-                        return true;
-                    case Found::Broken:
-                        return false;
-                    case Found::PassedOver:
-                        break;
-                }
+        for (const auto* list : lists) {
+            for (const std::string& dir : *list) {
+                const Found found = examine(joinPath(dir, name), pending);
+                if (found != Found::PassedOver) return found == Found::Good;
+            }
+        }
         return true;  // nowhere: the load fails, harmlessly
     }
 
