@@ -69,22 +69,27 @@ struct LateServer {
 };
 
 // The probe connection is made again until a server answers: one started a second after the
-// host, and one stopped while the host starts and then continued.
+// host, one stopped while the host starts and then continued, and one that ends under a host
+// that has shown no window and starts again.
 TEST_F(Late, ServerThatComesLaterIsSeenWithinTwoTicks) {
-    for (const bool stopped : {false, true}) {
-        SCOPED_TRACE(stopped ? "stopped, then continued" : "started late");
+    for (const std::string how : {"started late", "stopped, continued", "restarted"}) {
+        SCOPED_TRACE(how);
         fs::remove_all(home);
         LateServer x;
-        if (stopped) {
+        if (how != "started late") {
             x.start();
             ASSERT_TRUE(test::waitFor([&] { return !test::readFile(x.server.outPath).empty(); }));
-            x.server.kill(SIGSTOP);
         }
+        if (how == "stopped, continued") x.server.kill(SIGSTOP);
         auto host = start("export DISPLAY=" + x.display);
         ASSERT_TRUE(test::waitFor([&] { return test::pathExists(at("status.json")); }));
+        if (how == "restarted") {
+            ASSERT_TRUE(test::waitFor([&] { return ready(); }));
+            x.server.kill(SIGTERM), x.server.wait();
+        }
         std::this_thread::sleep_for(1s);
         EXPECT_FALSE(ready());
-        stopped ? x.server.kill(SIGCONT) : x.start();
+        how == "stopped, continued" ? x.server.kill(SIGCONT) : x.start();
         EXPECT_TRUE(test::waitFor([&] { return ready(); }, 3s));  // its own start included
         host.kill(SIGTERM);
         expectExit(host, 0, 2s);
