@@ -164,8 +164,8 @@ TEST_F(Late, BrokenToolkitModuleFailsTheStartBeforeAnythingIsLaunched) {
 // A window that cannot be had (a truncated library or a FIFO in a Qt library's place on
 // LD_LIBRARY_PATH, no toolkit module any more) leaves the host supervising, never crashed or
 // blocked. Where the toolkit blocks in its own start (fontconfig reading a FIFO for its
-// configuration), the ticks stop, but a quit is acted on all the same, within a second. (The
-// module goes last: it stays a FIFO.)
+// configuration), the ticks stop, but a quit is acted on all the same, within a second (the
+// driver then goes as with a killed host). The module goes last: it stays a FIFO.
 TEST_F(Late, ToolkitThatCannotBeHadNeitherCrashesNorHoldsTheHost) {
     const std::string module = app + "/lib/quorva-qt.so";
     fs::create_directories(tmp / "truncated"), fs::create_directories(tmp / "fifo");
@@ -200,11 +200,6 @@ TEST_F(Late, ToolkitThatCannotBeHadNeitherCrashesNorHoldsTheHost) {
         std::this_thread::sleep_for(300ms);
         host.kill(SIGTERM);
         expectExit(host, 0, 1500ms);
-        EXPECT_TRUE(test::waitFor(
-            [&] {
-                return test::readFile(at("desktop.log")).find(": stopping\n") != std::string::npos;
-            },
-            3s));
     }
 }
 
