@@ -2,12 +2,18 @@
 // interleaved so that both see the same machine:
 //   start: exec -> the driver serving (the first successful connect() on
 //     driver.sock, seen through inotify), against a bare QApplication's exec ->
-//     its first event-loop turn, and the floor: posix_spawn of the driver alone;
+//     its first event-loop turn, the floor: posix_spawn of the driver alone,
+//     and, given --baseline APPFOLDER, another build of the host (say the
+//     last release's);
 //   an X server with -noreset (as a desktop session), and one with no other
 //     client (it resets whenever its last client leaves), the latter counting
 //     aborted or socketless starts;
 //   `quorvactl start` -> the driver serving, and -> quorvactl returning;
-//   idle: resident memory against the bare QApplication's; with --cpu, CPU
+//   idle: resident and proportional memory (RSS, PSS) without a window, with
+//     it, and against the bare QApplication's;
+//   the first window: the tick that takes the request (it removes
+//     show-permissions) -> the window mapped and painted, Qt's loading included;
+//   with --cpu, CPU
 //     (from schedstat, in nanoseconds) and wake-ups (context switches) of the
 //     host and of the X server, with one live client registered.
 //   with --against APP_DIR, only exec -> the driver serving, against another
@@ -24,6 +30,7 @@
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 #include <algorithm>
 #include <chrono>
@@ -44,6 +51,7 @@ namespace {
 
 const std::string kApp = QUORVA_BENCH_APP_DIR;
 const std::string kHost = kApp + "/bin/quorva-desktop";
+std::string baselineHost;  // --baseline APPFOLDER: its bin/quorva-desktop
 const std::string kDriver = kApp + "/Resources/vov-driver";
 const std::string kBare = QUORVA_BENCH_BARE_QT;
 const std::string kCtl = QUORVA_BENCH_CTL;
@@ -275,10 +283,15 @@ void startThroughCtl(const char* label, const std::string& display, int n) {
                 returned.describe().c_str(), returned.failures);
 }
 
-void printStart(const char* label, const Figures& host, const Figures& bare, const Figures* floor) {
+void printStart(const char* label, const Figures& host, const Figures& bare, const Figures* floor,
+                const Figures* baseline = nullptr) {
     std::printf("%s\n", label);
     std::printf("  host, exec -> driver serving:           %s  failures %d\n",
                 host.describe().c_str(), host.failures);
+    if (baseline && !baseline->values.empty())
+        std::printf(
+            "  baseline host, exec -> driver serving:  %s  failures %d; host / baseline: %.2fx\n",
+            baseline->describe().c_str(), baseline->failures, host.median() / baseline->median());
     std::printf("  bare QApplication, exec -> first turn:  %s  failures %d\n",
                 bare.describe().c_str(), bare.failures);
     if (floor)
@@ -291,21 +304,21 @@ void printStart(const char* label, const Figures& host, const Figures& bare, con
                 : "");
 }
 
-// The three, in turn and in rotating order, `n` times.
+// Each kind in turn and in rotating order, `n` times.
 void startSideBySide(const char* label, const std::string& display, int n, bool withFloor) {
-    Figures host, bare, floor;
-    const std::vector<std::function<void()>> kinds{[&] { timeHost(display, host); },
-                                                   [&] { timeBare(display, bare); },
-                                                   [&] {
-                                                       if (withFloor) timeFloor(floor);
-                                                   }};
+    Figures host, bare, floor, baseline;
+    std::vector<std::function<void()>> kinds{[&] { timeHost(display, host); },
+                                             [&] { timeBare(display, bare); }};
+    if (withFloor) kinds.push_back([&] { timeFloor(floor); });
+    if (!baselineHost.empty()) kinds.push_back([&] { timeHost(display, baseline, baselineHost); });
     for (int i = 0; i < n; ++i)
         for (std::size_t k = 0; k < kinds.size(); ++k) kinds[(i + k) % kinds.size()]();
-    printStart(label, host, bare, withFloor ? &floor : nullptr);
+    printStart(label, host, bare, withFloor ? &floor : nullptr,
+               baselineHost.empty() ? nullptr : &baseline);
 }
 
-long statusField(pid_t pid, const char* field) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+long statusField(pid_t pid, const char* field, const char* file = "status") {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/" + file);
     std::string line;
     while (std::getline(in, line))
         if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field));
@@ -336,8 +349,20 @@ Usage usageOf(pid_t pid) {
     return u;
 }
 
+bool mapsQt(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/maps");
+    return std::string(std::istreambuf_iterator<char>(in), {}).find("libQt6") != std::string::npos;
+}
+
+// Resident and proportional set sizes, in KiB.
+std::string memoryOf(pid_t pid) {
+    return std::to_string(statusField(pid, "Rss:", "smaps_rollup")) + "/" +
+           std::to_string(statusField(pid, "Pss:", "smaps_rollup"));
+}
+
 // A host with one live client (this process), or a bare QApplication.
-pid_t startIdle(bool bareQt, const std::string& display, Home& h) {
+pid_t startIdle(bool bareQt, const std::string& display, Home& h,
+                const std::string& program = kHost) {
     if (bareQt) {
         int fds[2];
         if (::pipe2(fds, O_CLOEXEC) != 0) return -1;
@@ -350,21 +375,25 @@ pid_t startIdle(bool bareQt, const std::string& display, Home& h) {
         ::close(fds[0]);
         return pid;
     }
-    const pid_t pid = spawn({kHost, "--home", h.home}, environmentFor(display));
+    const pid_t pid = spawn({program, "--home", h.home}, environmentFor(display));
     serving(h.inotifyFd, h.socket);
     std::ofstream(h.runtime + "/clients/" + std::to_string(::getpid())).flush();
     return pid;
 }
 
+// RSS/PSS of the idle host (and the baseline's), next to a bare QApplication's.
 void idleMemory(const char* label, const std::string& display) {
-    Home hh, bh;
+    Home hh, bh, oh;
     const pid_t host = startIdle(false, display, hh), bare = startIdle(true, display, bh);
+    const pid_t old = baselineHost.empty() ? -1 : startIdle(false, display, oh, baselineHost);
     std::this_thread::sleep_for(std::chrono::seconds(2));
-    const long h = statusField(host, "VmRSS:"), b = statusField(bare, "VmRSS:");
-    std::printf("%s idle resident memory: host %ld KiB, bare QApplication %ld KiB, ratio %.2fx\n",
-                label, h, b, static_cast<double>(h) / static_cast<double>(b));
+    std::printf("%s idle RSS/PSS in KiB: host %s, bare QApplication %s%s\n", label,
+                memoryOf(host).c_str(), memoryOf(bare).c_str(),
+                old > 0 ? (", baseline host " + memoryOf(old)).c_str() : "");
+    std::printf("  the host maps libQt6: %s\n", mapsQt(host) ? "yes" : "no");
     int failures = 0;
     stop(host, failures, "host");
+    if (old > 0) stop(old, failures, "baseline host");
     signalOne(bare, SIGTERM);
     if (bare > 0) reap(bare);
 }
@@ -396,7 +425,7 @@ void exitOnDriverDeath(const char* label, const std::string& display) {
         Home h;
         const pid_t host = spawn({kHost, "--home", h.home}, environmentFor(display));
         if (!serving(h.inotifyFd, h.socket)) {
-            ++f.failures;
+            ++f.failures, std::printf("    host: the driver never served\n");
             stop(host, f.failures, "host");
             continue;
         }
@@ -404,32 +433,110 @@ void exitOnDriverDeath(const char* label, const std::string& display) {
         // is noticed once it has).
         for (int wait = 0; wait < 5000 && !fs::exists(h.runtime + "/status.json"); ++wait)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        // Its line comes a moment after it starts listening.
         pid_t driver = -1;
-        std::ifstream log(h.runtime + "/desktop.log");
-        for (std::string line; driver < 0 && std::getline(log, line);)
-            std::sscanf(line.c_str(), "vov-driver (stand-in) %d:", &driver);
+        for (int wait = 0; wait < 5000 && driver < 0; ++wait) {
+            std::ifstream log(h.runtime + "/desktop.log");
+            for (std::string line; driver < 0 && std::getline(log, line);)
+                std::sscanf(line.c_str(), "vov-driver (stand-in) %d:", &driver);
+            if (driver < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         const auto t0 = Clock::now();
         signalOne(driver, SIGKILL);
         if (reap(host) != -1)
             f.values.push_back(ms(Clock::now() - t0));
         else
-            ++f.failures, stop(host, f.failures, "host");
+            ++f.failures,
+                std::printf("    host: still running 5 s after its driver (%d) was killed\n",
+                            driver),
+                stop(host, f.failures, "host");
     }
-    std::printf("%s driver killed -> host exited: %s\n", label, f.describe().c_str());
+    std::printf("%s driver killed -> host exited: %s  failures %d\n", label, f.describe().c_str(),
+                f.failures);
 }
 
 void windowMemory(const std::string& display) {
     Home h;
     const pid_t host = startIdle(false, display, h);
     std::this_thread::sleep_for(std::chrono::seconds(2));
-    const long before = statusField(host, "VmRSS:");
+    const std::string before = memoryOf(host);
     std::ofstream(h.runtime + "/show-permissions").flush();
     std::this_thread::sleep_for(std::chrono::seconds(3));
-    std::printf(
-        "Xvfb: resident memory before the window %ld KiB, after it is first shown %ld KiB\n",
-        before, statusField(host, "VmRSS:"));
+    std::printf("Xvfb: RSS/PSS in KiB before the window %s, after it is first shown %s\n",
+                before.c_str(), memoryOf(host).c_str());
     int failures = 0;
     stop(host, failures, "host");
+}
+
+// Mapped and painted: the pixel inside its top-left corner has the window's
+// background colour (41, 41, 39).
+bool painted(xcb_connection_t* c, xcb_window_t w) {
+    auto* image = xcb_get_image_reply(
+        c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, w, 4, 4, 1, 1, ~0u), nullptr);
+    const bool ok = image && xcb_get_image_data_length(image) >= 3 &&
+                    std::memcmp(xcb_get_image_data(image), "\x27\x29\x29", 3) == 0;
+    std::free(image);
+    return ok;
+}
+
+// The tick that takes the request -> the window on screen.
+// The tick that takes the request -> the window on screen, for one host.
+void timeFirstWindow(xcb_connection_t* c, const std::string& display, const std::string& program,
+                     Figures& wall, Figures& cpu) {
+    Home h;
+    const pid_t host = startIdle(false, display, h, program);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ::inotify_add_watch(h.inotifyFd, h.runtime.c_str(), IN_DELETE);
+    std::ofstream(h.runtime + "/show-permissions").flush();
+    Clock::time_point taken{}, shown{};
+    double cpuAtTaken = 0;
+    xcb_window_t mapped = 0;
+    const auto end = Clock::now() + std::chrono::seconds(5);
+    while (shown == Clock::time_point{} && Clock::now() < end) {
+        char buf[4096];
+        for (ssize_t k;
+             taken == Clock::time_point{} && (k = ::read(h.inotifyFd, buf, sizeof buf)) > 0;)
+            for (char* p = buf; p < buf + k;
+                 p += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(p)->len)
+                if ((reinterpret_cast<inotify_event*>(p)->mask & IN_DELETE) &&
+                    !std::strcmp(reinterpret_cast<inotify_event*>(p)->name, "show-permissions"))
+                    taken = Clock::now(), cpuAtTaken = usageOf(host).cpuNs;
+        xcb_flush(c);
+        while (xcb_generic_event_t* e = xcb_poll_for_event(c)) {
+            if ((e->response_type & 0x7f) == XCB_MAP_NOTIFY)
+                mapped = reinterpret_cast<xcb_map_notify_event_t*>(e)->window;
+            std::free(e);
+        }
+        if (mapped && taken != Clock::time_point{} && painted(c, mapped)) shown = Clock::now();
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    if (shown != Clock::time_point{})
+        wall.values.push_back(ms(shown - taken)),
+            cpu.values.push_back((usageOf(host).cpuNs - cpuAtTaken) / 1e6);
+    else
+        ++wall.failures;
+    stop(host, wall.failures, "host");
+}
+
+// This host's first window and, given one, the baseline's, in turn.
+void firstWindow(const std::string& display, int n) {
+    Figures wall, cpu, baseWall,
+        baseCpu;  // CPU: the host's own, which a busy machine hardly changes
+    xcb_connection_t* c = xcb_connect(display.c_str(), nullptr);
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    xcb_change_window_attributes(c, root, XCB_CW_EVENT_MASK, &mask);
+    for (int i = 0; i < n; ++i) {
+        timeFirstWindow(c, display, kHost, wall, cpu);
+        if (!baselineHost.empty()) timeFirstWindow(c, display, baselineHost, baseWall, baseCpu);
+    }
+    xcb_disconnect(c);
+    std::printf("Xvfb: the tick taking the request -> the first window on screen\n");
+    std::printf("  host:          %s  failures %d; its CPU time %s\n", wall.describe().c_str(),
+                wall.failures, cpu.describe().c_str());
+    if (!baselineHost.empty())
+        std::printf("  baseline host: %s  failures %d; its CPU time %s\n",
+                    baseWall.describe().c_str(), baseWall.failures, baseCpu.describe().c_str());
 }
 
 struct Xvfb {
@@ -476,6 +583,12 @@ void startAgainst(const std::string& otherApp, int n) {
                     other.median() - floor.median());
 }
 
+std::string textOption(int argc, char** argv, const char* name) {
+    for (int i = 1; i + 1 < argc; ++i)
+        if (!std::strcmp(argv[i], name)) return argv[i + 1];
+    return "";
+}
+
 int option(int argc, char** argv, const char* name, int fallback) {
     for (int i = 1; i + 1 < argc; ++i)
         if (!std::strcmp(argv[i], name)) return std::atoi(argv[i + 1]);
@@ -489,11 +602,14 @@ int main(int argc, char** argv) {
     const int starts = option(argc, argv, "--starts", 40);
     const int clientless = option(argc, argv, "--clientless", 150);
     const int seconds = option(argc, argv, "--seconds", 60);
+    const int windows = option(argc, argv, "--windows", 15);
+    if (const std::string b = textOption(argc, argv, "--baseline"); !b.empty())
+        baselineHost = b + "/bin/quorva-desktop";
     // Drivers whose host was killed come back to us: we reap them.
     ::prctl(PR_SET_CHILD_SUBREAPER, 1);
     // --against APP_DIR: only the start, against that app folder's host.
-    for (int i = 1; i + 1 < argc; ++i)
-        if (!std::strcmp(argv[i], "--against")) return startAgainst(argv[i + 1], starts), 0;
+    if (const std::string other = textOption(argc, argv, "--against"); !other.empty())
+        return startAgainst(other, starts), 0;
 
     startSideBySide("No display (offscreen), medians of side-by-side runs:", "", starts, true);
     {
@@ -503,6 +619,7 @@ int main(int argc, char** argv) {
             startThroughCtl("Xvfb -noreset, through quorvactl:", x.display, 20);
             idleMemory("Xvfb:", x.display);
             windowMemory(x.display);
+            firstWindow(x.display, windows);
             exitOnDriverDeath("Xvfb:", x.display);
             if (cpu) idleCpu("Xvfb:", x.display, x.pid, seconds);
         }

@@ -5,6 +5,9 @@
 # ./bench/run.sh --hardening
 #                       only the host's start, against the same host built
 #                       without the hardening flags (in build-unhardened/)
+# ./bench/run.sh --baseline APPFOLDER
+#                       also times another build of the host (say the last
+#                       release's app folder) beside this one
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh test

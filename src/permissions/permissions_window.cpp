@@ -11,15 +11,21 @@ void QuorvaDesktop::showPermissions() {
         system_.activate();
         return;
     }
-    // Registered only now: most runs never show the window, and the font
-    // costs start-up time and memory. A missing font only changes the look.
-    if (auto font = platform::resourcePath("Vazirmatn", "ttf"))
+    // The toolkit starts with the first window; without it there is none to
+    // show, and supervision goes on.
+    if (!platform::windowsAvailable()) return;
+    // Registered only now, and only for the Persian window, the one that
+    // uses it: most runs never show a window, and the font costs time and
+    // memory. A missing font only changes the look.
+    const bool persian = !english();
+    if (auto font = platform::resourcePath("Vazirmatn", "ttf"); font && persian)
         platform::registerFontForProcess(*font);
     namespace t = permissions::texts;
     permissions::WindowInputs inputs{
         .english = english(),
         .logoPath = platform::resourcePath(text(t::kLogoPersian, t::kLogoEnglish), "png"),
-        .persianFontAvailable = platform::fontFamilyAvailable(permissions::kBodyFontPersian),
+        .persianFontAvailable =
+            persian && platform::fontFamilyAvailable(permissions::kBodyFontPersian),
         // The buttons hold the host weakly, like the timer.
         .grantAX =
             [weak = weak_from_this()] {

@@ -2,17 +2,19 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
-#include <memory>
-#include <mutex>
-#include <vector>
 
 #include "platform/display.h"
+#include "platform/emergency.h"
+#include "platform/event_loop.h"
+#include "platform/system.h"
 #include "platform/toolkit.h"
 
 namespace platform {
@@ -21,19 +23,37 @@ namespace {
 Application* sharedInstance = nullptr;
 int quitPipe[2] = {-1, -1};
 
-// Work posted before the toolkit's event loop exists waits here.
-std::mutex mainQueueMutex;
-bool toolkitStarted = false;
-std::vector<std::function<void()>> pendingForMain;
+// Who ends the process once a quit signal came: the main thread's shutdown,
+// or, when the main thread has not taken it up shortly before a second has
+// passed (it is stuck in a library, say a display connection to a stopped X
+// server), the last-resort end. Exactly one of the two runs.
+enum Phase : int { Running, QuitSignalled, ShuttingDown, EndingElsewhere };
+std::atomic<int> phase{Running};
+constexpr suseconds_t kQuitGraceMicroseconds = 900'000;
 
 void onQuitSignal(int) {
     const int saved = errno;
     const char byte = 1;
     [[maybe_unused]] ssize_t n = ::write(quitPipe[1], &byte, 1);
+    int expected = Running;
+    if (phase.compare_exchange_strong(expected, QuitSignalled)) {
+        itimerval once{};
+        once.it_value.tv_usec = kQuitGraceMicroseconds;
+        ::setitimer(ITIMER_REAL, &once, nullptr);
+    }
     errno = saved;
 }
 
+void onQuitOverdue(int) {
+    int expected = QuitSignalled;
+    if (phase.compare_exchange_strong(expected, EndingElsewhere)) emergency::end(0);
+}
+
 }  // namespace
+
+Toolkit* toolkit() {
+    return Application::shared().toolkit();
+}
 
 Application::Application(int, char** argv) {
     static char fallbackName[] = "quorva-desktop";
@@ -51,9 +71,11 @@ Application& Application::shared() {
     return shared(0, nullptr);
 }
 
+// The system's application object (NSApp) is the toolkit's to make: the
+// policy is set once it exists. Linux has no Dock to hide from.
 void Application::setActivationPolicyAccessory() {
-    // Linux desktops have no Dock or global menu bar to hide from; on macOS
-    // the bundle's Info.plist (LSUIElement) makes the host an accessory.
+    accessory_ = true;
+    if (toolkit_) os::setActivationPolicyAccessory();
 }
 
 void Application::setDelegate(ApplicationDelegate* delegate) {
@@ -71,41 +93,44 @@ int Application::run() {
     // host the quiet way, with the driver stopped.
     std::set_terminate(endAfterFailure);
     installQuitSignals();
+    // Found out before anything is launched, not when a window is first
+    // wanted: the host could then never show one.
+    if (!toolkitPresent()) terminate(1);
     // Launching needs nothing of the toolkit, whose start (loading its
     // libraries, its platform, the display connection) takes longer than all
-    // of it: done first, the driver serves before a bare Qt program would
-    // reach its event loop.
+    // of it. On Linux it waits for the first window.
     if (delegate_) delegate_->applicationWillFinishLaunching();
-    startToolkit();
+    if (toolkitStartsAtLaunch()) toolkit();
     if (delegate_ && !quitting_) delegate_->applicationDidFinishLaunching();
-    toolkit()->exec();
+    EventLoop::main().run();
     // Left some other way (a session manager's quit): still the one quit path.
     terminate(0);
     return 0;
 }
 
-void Application::startToolkit() {
-    Toolkit* gui = toolkit();
-    if (!gui) endAfterFailure();  // nothing to run a window or a timer with
+// Tried once: a toolkit that cannot be loaded now will not be later either,
+// and every window request would pay for the attempt.
+Toolkit* Application::toolkit() {
+    if (toolkitTried_) return toolkit_;
+    toolkitTried_ = true;
+    Toolkit* gui = loadToolkit();
+    if (!gui) return nullptr;
     // The host prints nothing: the toolkit's own diagnostics are dropped too.
     // A fatal one would abort; the host ends the quiet way instead.
     gui->start(program_, toolkitPlatform(), endAfterFailure);
-    if (quitPipe[0] >= 0)
-        gui->whenReadable(quitPipe[0], [this] {
-            char buf[16];
-            while (::read(quitPipe[0], buf, sizeof buf) > 0) {
-            }
-            terminate(0);
-        });
-    std::lock_guard lock(mainQueueMutex);
-    toolkitStarted = true;
-    for (auto& block : pendingForMain) gui->post(std::move(block));
-    pendingForMain.clear();
+    toolkit_ = gui;
+    if (accessory_) os::setActivationPolicyAccessory();
+    EventLoop::main().handOverTo(*gui);
+    return gui;
 }
 
 void Application::shutDownOnce() {
     if (quitting_) return;
     quitting_ = true;
+    // The last-resort end is under way on another thread: it ends the
+    // process, and nothing may run beside it.
+    if (phase.exchange(ShuttingDown) == EndingElsewhere)
+        for (;;) ::pause();
     if (delegate_) delegate_->applicationWillTerminate();
 }
 
@@ -124,26 +149,31 @@ void Application::terminate(int exitStatus) {
 }
 
 void Application::postToMain(std::function<void()> block) {
-    std::lock_guard lock(mainQueueMutex);
-    if (toolkitStarted)
-        toolkit()->post(std::move(block));
-    else
-        pendingForMain.push_back(std::move(block));
+    EventLoop::main().post(std::move(block));
 }
 
 // SIGTERM (session and service managers), SIGINT and SIGHUP (terminals)
 // become the ordinary quit request, so shutdown stops the driver. Caught
-// from the start; acted on once the event loop runs. A signal the host was
-// started with ignored (nohup, background jobs) stays ignored.
+// from the start, acted on by the event loop, and within a second in any
+// case. A signal the host was started with ignored (nohup, background jobs)
+// stays ignored.
 void Application::installQuitSignals() {
     if (::pipe(quitPipe) != 0) return;
     for (int fd : quitPipe) {
         ::fcntl(fd, F_SETFD, FD_CLOEXEC);
         ::fcntl(fd, F_SETFL, O_NONBLOCK);
     }
+    EventLoop::main().watchReadable(quitPipe[0], [this] {
+        char buf[16];
+        while (::read(quitPipe[0], buf, sizeof buf) > 0) {
+        }
+        terminate(0);
+    });
     struct sigaction sa {};
-    sa.sa_handler = onQuitSignal;
     sigemptyset(&sa.sa_mask);
+    sa.sa_handler = onQuitOverdue;
+    ::sigaction(SIGALRM, &sa, nullptr);
+    sa.sa_handler = onQuitSignal;
     sa.sa_flags = SA_RESTART;
     for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
         struct sigaction old {};

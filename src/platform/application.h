@@ -4,13 +4,16 @@
 
 namespace platform {
 
+class Toolkit;
+
 // What the application object calls back into; the host object implements it.
 class ApplicationDelegate {
   public:
     virtual ~ApplicationDelegate() = default;
-    // Before the toolkit's GUI starts: only work that needs none of it.
+    // First: only work that needs nothing of the toolkit.
     virtual void applicationWillFinishLaunching() = 0;
-    // Once the toolkit runs: windows and timers can be made.
+    // Then timers can be made; and windows, which start the toolkit if it
+    // has not started yet (on macOS it starts in between the two).
     virtual void applicationDidFinishLaunching() = 0;
     virtual void applicationWillTerminate() = 0;
 };
@@ -22,13 +25,14 @@ class Application {
     static Application& shared(int argc, char** argv);
     static Application& shared();
 
-    // No Dock icon and no menu bar. Only meaningful on macOS.
+    // No Dock icon and no menu bar, set once the toolkit has made the
+    // system's application object. Only meaningful on macOS.
     void setActivationPolicyAccessory();
     // Not owned: the caller keeps the delegate alive for the whole run.
     void setDelegate(ApplicationDelegate* delegate);
-    // Calls the delegate's launch callbacks, before and after the toolkit
-    // starts, then serves events. Returns only if the loop is left some other
-    // way.
+    // Calls the delegate's launch callbacks, then serves events (see
+    // EventLoop). Returns only if the loop is left some other way. Without
+    // its toolkit's code the host cannot start: status 1, nothing launched.
     int run();
     // The quit request: the delegate's shutdown callback runs exactly once and
     // the process ends with `exitStatus`. A request while already quitting
@@ -39,13 +43,15 @@ class Application {
     // event loop runs.
     static void postToMain(std::function<void()> block);
 
+    // The toolkit, started on the first call; see platform::toolkit().
+    Toolkit* toolkit();
+
     Application(const Application&) = delete;
     Application& operator=(const Application&) = delete;
 
   private:
     Application(int argc, char** argv);
     void installQuitSignals();
-    void startToolkit();
     void shutDownOnce();
     // Something the host cannot go on from (an uncaught exception, a fatal
     // toolkit error): shutdown if it has not run, then exit with status 1.
@@ -54,6 +60,9 @@ class Application {
     char* program_ = nullptr;
     ApplicationDelegate* delegate_ = nullptr;
     bool quitting_ = false;
+    bool accessory_ = false;
+    bool toolkitTried_ = false;
+    Toolkit* toolkit_ = nullptr;
 };
 
 }  // namespace platform

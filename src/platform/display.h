@@ -3,12 +3,17 @@
 namespace platform {
 
 // Starts looking for the display, in the background where that can take a
-// while, so that the answer is there by the time the toolkit starts.
+// while (and again whenever it is lost), so that no tick waits for it.
 void lookForDisplay();
 
+// Whether the toolkit starts with the host (macOS: it is the application) or
+// only when a window is first needed (Linux).
+bool toolkitStartsAtLaunch();
+
 // The toolkit platform the host runs on, chosen by the host alone (neither
-// QT_QPA_PLATFORM nor a -platform argument): the X display when one answers,
-// else Qt's offscreen platform, so the host works on a machine without one.
+// QT_QPA_PLATFORM nor a -platform argument) when the toolkit starts: the X
+// display when it answers then, else Qt's offscreen platform, so the host
+// works on a machine without one.
 const char* toolkitPlatform();
 
 }  // namespace platform

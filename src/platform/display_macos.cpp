@@ -5,6 +5,10 @@ namespace platform {
 // A Mac always has its window server.
 void lookForDisplay() {}
 
+bool toolkitStartsAtLaunch() {
+    return true;
+}
+
 const char* toolkitPlatform() {
     return "cocoa";
 }

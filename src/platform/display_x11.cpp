@@ -7,13 +7,20 @@ void lookForDisplay() {
     x11::connectInBackground();
 }
 
-// Qt gives up on the whole process when its X connection cannot be made, so
-// the probe connection looks first; and should Qt's own connection still
+// Qt's libraries cost more time and memory than all the rest of the host,
+// and most runs never show a window.
+bool toolkitStartsAtLaunch() {
+    return false;
+}
+
+// Qt gives up on the whole process when its X connection cannot be made, and
+// blocks for as long as a stopped server does not answer: the probe
+// connection must have answered lately. Should Qt's own connection still
 // fail, Qt falls back to offscreen rather than ending the host. The probe
 // connection stays open, so the server never sees its last client go just as
 // Qt arrives (a server with no other client resets then).
 const char* toolkitPlatform() {
-    return x11::connected() ? "xcb;offscreen" : "offscreen";
+    return x11::answering() ? "xcb;offscreen" : "offscreen";
 }
 
 }  // namespace platform

@@ -19,11 +19,12 @@ void settleProcess() {
         ::dup2(null, STDERR_FILENO);
         ::close(null);
     }
-    // Blocked quit signals could only be answered by SIGKILL. An inherited
+    // Blocked quit signals could only be answered by SIGKILL, and a blocked
+    // SIGALRM would keep a stuck host from ending on a quit. An inherited
     // "ignored" is a choice of the launcher and is kept.
     sigset_t quit;
     ::sigemptyset(&quit);
-    for (int sig : {SIGTERM, SIGINT, SIGHUP}) ::sigaddset(&quit, sig);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGALRM}) ::sigaddset(&quit, sig);
     ::sigprocmask(SIG_UNBLOCK, &quit, nullptr);
 }
 

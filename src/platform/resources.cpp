@@ -34,11 +34,13 @@ std::optional<std::string> resourcePath(const std::string& name, const std::stri
 }
 
 bool registerFontForProcess(const std::string& path) {
-    return toolkit()->registerFont(path);
+    Toolkit* gui = toolkit();
+    return gui && gui->registerFont(path);
 }
 
 bool fontFamilyAvailable(const std::string& family) {
-    return toolkit()->hasFontFamily(family);
+    Toolkit* gui = toolkit();
+    return gui && gui->hasFontFamily(family);
 }
 
 }  // namespace platform

@@ -47,6 +47,9 @@ void requestAccessibility();
 void requestScreenCapture();
 void openUrl(const std::string& url, const Environment& env);
 void activateApplication();
+// No Dock icon and no menu bar (NSApplicationActivationPolicyAccessory);
+// needs the system's application object (NSApp), which the toolkit makes.
+void setActivationPolicyAccessory();
 }  // namespace os
 
 }  // namespace platform

@@ -34,4 +34,8 @@ void activateApplication() {
     [NSApp activateIgnoringOtherApps:YES];
 }
 
+void setActivationPolicyAccessory() {
+    [NSApp setActivationPolicy:NSApplicationActivationPolicyAccessory];
+}
+
 }  // namespace platform::os

@@ -43,4 +43,7 @@ void openUrl(const std::string& url, const Environment& env) {
 // Raising and focusing the window is all X11 has; the window does that.
 void activateApplication() {}
 
+// An X11 desktop has no Dock or global menu bar to keep out of.
+void setActivationPolicyAccessory() {}
+
 }  // namespace platform::os

@@ -1,16 +1,19 @@
 #include "platform/timer.h"
 
-#include "platform/toolkit.h"
+#include "platform/event_loop.h"
 
 namespace platform {
 
 RepeatingTimer::RepeatingTimer(double intervalSeconds, std::function<void()> action)
-    : impl_(toolkit()->repeatingTimer(intervalSeconds, std::move(action))) {}
+    : id_(EventLoop::main().addTimer(intervalSeconds, std::move(action))) {}
 
-RepeatingTimer::~RepeatingTimer() = default;
+RepeatingTimer::~RepeatingTimer() {
+    invalidate();
+}
 
 void RepeatingTimer::invalidate() {
-    impl_->stop();
+    if (id_) EventLoop::main().removeTimer(id_);
+    id_ = 0;
 }
 
 }  // namespace platform

@@ -1,13 +1,12 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
-#include <memory>
 
 namespace platform {
 
-class ToolkitTimer;
-
-// A repeating timer on the main run loop. Once invalidated it calls nothing.
+// A repeating timer on the main thread's event loop, the first firing one
+// interval from now. Once invalidated it calls nothing.
 class RepeatingTimer {
   public:
     RepeatingTimer(double intervalSeconds, std::function<void()> action);
@@ -18,7 +17,7 @@ class RepeatingTimer {
     void invalidate();
 
   private:
-    std::unique_ptr<ToolkitTimer> impl_;
+    std::uint64_t id_;
 };
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -10,10 +11,12 @@ namespace platform {
 
 struct WindowLayout;
 
-// What a toolkit timer and window can do; see RepeatingTimer and Window.
+// What a toolkit timer and window can do; see EventLoop and Window.
 class ToolkitTimer {
   public:
     virtual ~ToolkitTimer() = default;
+    // Fires once, `after` from now; a new start replaces the one before.
+    virtual void startOnce(std::chrono::milliseconds after) = 0;
     virtual void stop() = 0;
 };
 
@@ -27,28 +30,36 @@ class ToolkitWindow {
 };
 
 // The GUI toolkit (Qt): event loop, timers, windows, fonts. On Linux it lives
-// in a module of its own, loaded only once the driver runs: its libraries take
-// longer to load than all the host does before that. Tests, benchmarks and
-// macOS link it in.
+// in a module of its own, loaded only when a window is first needed: most runs
+// never show one, and its libraries cost more time and memory than all the
+// rest of the host. Tests, benchmarks and macOS link it in.
 class Toolkit {
   public:
     virtual ~Toolkit() = default;
-    // Starts the toolkit on the named platform. Its messages are dropped; a
-    // fatal one calls `onFatal`, which does not return.
+    // Starts the toolkit on the named platform, unless the program already
+    // made its application object. Its messages are dropped; a fatal one
+    // calls `onFatal`, which does not return.
     virtual void start(char* program, const char* platformName, void (*onFatal)()) = 0;
+    // The toolkit's event loop (see EventLoop, which hands itself over to it).
     virtual void exec() = 0;
-    // From any thread once started: `block` runs on the main thread.
-    virtual void post(std::function<void()> block) = 0;
+    virtual void quit() = 0;
     // `action` runs on the main thread whenever `fd` is readable.
     virtual void whenReadable(int fd, std::function<void()> action) = 0;
-    virtual std::unique_ptr<ToolkitTimer> repeatingTimer(double seconds,
-                                                         std::function<void()> action) = 0;
+    virtual std::unique_ptr<ToolkitTimer> timer(std::function<void()> action) = 0;
     virtual std::unique_ptr<ToolkitWindow> window(const WindowLayout& layout) = 0;
     virtual bool registerFont(const std::string& path) = 0;
     virtual bool hasFontFamily(const std::string& family) = 0;
 };
 
-// The toolkit, loaded on first use; null if it cannot be had.
+// The running toolkit: loaded and started on the first call, on the platform
+// the host chooses at that moment. Null when it cannot be had; it is not
+// tried again then, and the host goes on without windows.
 Toolkit* toolkit();
+
+// Whether the toolkit's code is there to be loaded. On Linux: its module is a
+// regular file, whole (a truncated one would crash the host when loaded).
+bool toolkitPresent();
+// The toolkit's code, loaded but not started; null if it cannot be had.
+Toolkit* loadToolkit();
 
 }  // namespace platform

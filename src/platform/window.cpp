@@ -4,6 +4,10 @@
 
 namespace platform {
 
+bool windowsAvailable() {
+    return toolkit() != nullptr;
+}
+
 Window::Window(const WindowLayout& layout) : impl_(toolkit()->window(layout)) {}
 
 Window::~Window() = default;

@@ -65,6 +65,10 @@ struct WindowLayout {
     std::optional<std::string> iconPath;
 };
 
+// Whether windows can be made: the toolkit runs, started now if need be.
+// False when it cannot be had; the host then goes on without windows.
+bool windowsAvailable();
+
 // A window kept for the whole run: closing hides it, nothing releases it.
 class Window {
   public:

@@ -3,27 +3,34 @@
 #include <xcb/xcb.h>
 #include <xcb/xcbext.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 namespace platform::x11 {
 namespace {
 
-// Long enough for a loaded desktop, short enough that a stopped server holds
-// up the start by little.
-constexpr auto kDeadline = std::chrono::milliseconds(300);
+using namespace std::chrono_literals;
+// How long a window wanted at start-up waits for the first attempt: long
+// enough for a loaded desktop, short enough that a stopped server holds it up
+// by little.
+constexpr auto kFirstAttemptDeadline = 300ms;
+// Between failed attempts: a server that starts is seen within half a second
+// of answering; one that never comes costs two attempts a second.
+constexpr auto kFirstRetry = 100ms, kLongestRetry = 500ms;
 
 struct Connection {
     xcb_connection_t* c = nullptr;
     xcb_window_t root = 0;
     bool xtest = false;
     bool rootReadable = false;             // the last answer
+    bool answered = true;                  // the last read was answered
     std::optional<unsigned> pendingImage;  // a read not yet answered
 };
 
@@ -32,55 +39,79 @@ xcb_get_image_cookie_t askForRootPixel(const Connection& x) {
 }
 
 // The whole first exchange, waited for: a stopped server accepts the socket
-// but never answers, and xcb has no deadline of its own, hence the thread.
+// but answers only once continued, and xcb has no deadline of its own, hence
+// the thread. Null when no server answered.
 Connection handshake() {
     Connection x;
     x.c = xcb_connect(nullptr, nullptr);
-    if (xcb_connection_has_error(x.c)) return x;
-    x.root = xcb_setup_roots_iterator(xcb_get_setup(x.c)).data->root;
-    const auto xtest = xcb_query_extension(x.c, 5, "XTEST");
-    const auto image = askForRootPixel(x);
-    if (auto* reply = xcb_query_extension_reply(x.c, xtest, nullptr)) {
-        x.xtest = reply->present != 0;
-        std::free(reply);
+    if (!xcb_connection_has_error(x.c)) {
+        x.root = xcb_setup_roots_iterator(xcb_get_setup(x.c)).data->root;
+        const auto xtest = xcb_query_extension(x.c, 5, "XTEST");
+        const auto image = askForRootPixel(x);
+        if (auto* reply = xcb_query_extension_reply(x.c, xtest, nullptr)) {
+            x.xtest = reply->present != 0;
+            std::free(reply);
+        }
+        if (auto* reply = xcb_get_image_reply(x.c, image, nullptr)) {
+            x.rootReadable = true;
+            std::free(reply);
+        }
     }
-    if (auto* reply = xcb_get_image_reply(x.c, image, nullptr)) {
-        x.rootReadable = true;
-        std::free(reply);
-    }
+    if (xcb_connection_has_error(x.c)) xcb_disconnect(x.c), x.c = nullptr;
     return x;
 }
 
-struct Background {
+// Shared with the connecting thread, which never ends.
+struct Connector {
     std::mutex mutex;
-    std::condition_variable done;
-    bool started = false, finished = false, abandoned = false;
-    Connection result;
+    std::condition_variable changed;
+    bool started = false;
+    bool wanted = true;              // a (new) connection is needed
+    bool attempted = false;          // the first attempt has ended, either way
+    std::optional<Connection> made;  // not yet taken up by the main thread
 };
 
-Background& background() {
-    static auto* b = new Background;  // shared with a thread that may outlive the wait
-    return *b;
+Connector& connector() {
+    static auto* k = new Connector;
+    return *k;
 }
 
-Connection awaitConnection() {
-    connectInBackground();  // if nobody started it earlier
-    Background& b = background();
-    std::unique_lock lock(b.mutex);
-    if (!b.started) return {};
-    if (!b.done.wait_for(lock, kDeadline, [&] { return b.finished; })) {
-        b.abandoned = true;  // the thread closes it if it ever gets through
-        return {};
+void keepConnecting(Connector& k) {
+    auto retry = kFirstRetry;
+    std::unique_lock lock(k.mutex);
+    for (;;) {
+        k.changed.wait(lock, [&] { return k.wanted; });
+        lock.unlock();
+        Connection x = handshake();
+        lock.lock();
+        k.attempted = true;
+        k.changed.notify_all();
+        if (x.c) {
+            k.made = x;
+            k.wanted = false;
+            retry = kFirstRetry;
+        } else {
+            lock.unlock();
+            std::this_thread::sleep_for(retry);
+            retry = std::min<std::chrono::milliseconds>(retry * 2, kLongestRetry);
+            lock.lock();
+        }
     }
-    if (xcb_connection_has_error(b.result.c)) {
-        xcb_disconnect(b.result.c);
-        return {};
-    }
-    return b.result;
 }
 
-Connection& connection() {
-    static Connection x = awaitConnection();
+// The main thread's connection: one the thread has made takes the place of
+// none, and a broken one gives way to the next.
+Connection& current() {
+    static Connection x;
+    Connector& k = connector();
+    std::lock_guard lock(k.mutex);
+    if (x.c && xcb_connection_has_error(x.c)) {
+        xcb_disconnect(x.c);
+        x = {};
+        k.wanted = true;
+        k.changed.notify_all();
+    }
+    if (!x.c && k.made) x = *std::exchange(k.made, std::nullopt);
     return x;
 }
 
@@ -100,41 +131,40 @@ bool answered(xcb_connection_t* c, unsigned seq, void** reply) {
 void connectInBackground() {
     const char* display = std::getenv("DISPLAY");
     if (!display || !*display) return;
-    Background& b = background();
-    std::lock_guard lock(b.mutex);
-    if (b.started) return;
+    Connector& k = connector();
+    std::lock_guard lock(k.mutex);
+    if (k.started) return;
     try {
-        std::thread([&b] {
-            Connection x = handshake();
-            std::lock_guard lock(b.mutex);
-            if (b.abandoned) {
-                xcb_disconnect(x.c);
-                return;
-            }
-            b.result = x;
-            b.finished = true;
-            b.done.notify_all();
-        }).detach();
-        b.started = true;
+        std::thread([&k] { keepConnecting(k); }).detach();
+        k.started = true;
     } catch (const std::system_error&) {
         // No thread to spare: then no display either.
     }
 }
 
-bool connected() {
-    return connection().c != nullptr;
+bool answering() {
+    static std::once_flag waited;
+    std::call_once(waited, [] {
+        Connector& k = connector();
+        std::unique_lock lock(k.mutex);
+        if (k.started) k.changed.wait_for(lock, kFirstAttemptDeadline, [&] { return k.attempted; });
+    });
+    const Connection& x = current();
+    return x.c && x.answered;
 }
 
 bool offersXTest() {
-    return connected() && connection().xtest;
+    const Connection& x = current();
+    return x.c && x.xtest;
 }
 
 bool canReadRootWindow() {
-    Connection& x = connection();
-    if (!x.c || xcb_connection_has_error(x.c)) return false;
+    Connection& x = current();
+    if (!x.c) return false;
     if (x.pendingImage) {
         void* reply = nullptr;
-        if (!answered(x.c, *x.pendingImage, &reply)) return false;
+        x.answered = answered(x.c, *x.pendingImage, &reply);
+        if (!x.answered) return false;
         x.rootReadable = reply != nullptr;
         std::free(reply);
         x.pendingImage.reset();

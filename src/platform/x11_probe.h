@@ -1,18 +1,21 @@
 #pragma once
 
 // The host's own X connection for the permission probes (Linux only), to the
-// display that DISPLAY names. Made once, within a deadline, and kept for the
-// host's life: an X server with no other client resets when its last client
-// leaves, so the connection is never closed and made again. No call here
-// blocks for longer than the deadline, even on a stopped server.
+// display that DISPLAY names. A thread of its own makes it, however long the
+// server takes to answer (a stopped one answers once continued), and makes it
+// again, after a short pause, when no server answered or the connection
+// broke: a display that comes later is seen. A connection that works is kept
+// for the host's life: an X server with no other client resets when its last
+// client leaves. No call here waits for the server.
 namespace platform::x11 {
 
-// Starts the connection on a thread of its own; later calls do nothing.
+// Starts the connecting thread; later calls do nothing.
 void connectInBackground();
 
-// Whether the connection could be made (the server answered in time). Waits
-// for the background connection, up to its deadline.
-bool connected();
+// The connection answered its last request (so a new client of the same
+// server would be answered too). The first call waits for the first attempt
+// to end, up to a deadline: a window wanted at start-up goes to the display.
+bool answering();
 
 // The server offers XTEST. Asked once per connection: the answer cannot
 // change while the server runs.

@@ -123,8 +123,9 @@ TEST_F(Owned, OneSigtermForTheDriverOnEveryWayTheHostEnds) {
          0},
         {"X server gone", "--permissions", "export DISPLAY=" + x.display(),
          [&](test::Process&) { x.kill(SIGKILL); }, 1, "desktop/driver.sock", false, 1},
-        {"no toolkit after the launch", "--permissions",
-         "cp " QUORVA_TEST_BAD_MODULE " " + app + "/lib/quorva-qt.so", nullptr, 1,
+        // The driver runs, but its guard never says it watches it: the start fails.
+        {"start-up failure after the launch", "",
+         "printf '#!/bin/sh\\nsleep 1\\n' > " + app + "/bin/quorva-driver-guard", nullptr, 1,
          "desktop/driver.sock", false, 1},
     };
     for (const auto& e : endings) {
@@ -133,7 +134,10 @@ TEST_F(Owned, OneSigtermForTheDriverOnEveryWayTheHostEnds) {
         for (const char* file : {"pids", "end"}) fs::remove(tmp / file);
         auto host = start(e.args, e.shell);
         if (e.end) {
-            ASSERT_TRUE(test::waitFor([&] { return test::pathExists(at("status.json")); }));
+            // The host writes its status before a bash driver is under way.
+            ASSERT_TRUE(test::waitFor([&] {
+                return test::pathExists(at("status.json")) && test::pathExists(at("driver.sock"));
+            }));
             ASSERT_EQ(running("/bin/quorva-driver-guard").size(), 1u);
             e.end(host);
         }
@@ -203,7 +207,9 @@ TEST_F(Owned, StartsThatCannotWorkMakeAndRunNothing) {
         fs::remove(tmp / "pids");
         auto host = start("", shell);
         if (status == 0) {
-            EXPECT_TRUE(test::waitFor([&] { return test::pathExists(at("status.json")); }));
+            EXPECT_TRUE(test::waitFor([&] {
+                return test::pathExists(at("status.json")) && test::pathExists(at("driver.sock"));
+            }));
             host.kill(SIGTERM);
         }
         expectEnd(host, status, 15s);  // the deep one copies the app folder first

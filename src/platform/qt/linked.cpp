@@ -3,7 +3,11 @@
 
 namespace platform {
 
-Toolkit* toolkit() {
+bool toolkitPresent() {
+    return true;
+}
+
+Toolkit* loadToolkit() {
     return &qt::instance();
 }
 

@@ -4,7 +4,6 @@
 #include <QFontDatabase>
 #include <QSocketNotifier>
 #include <QTimer>
-#include <cmath>
 
 #include "platform/qt/qt_window.h"
 
@@ -15,12 +14,14 @@ void (*fatal)() = nullptr;
 
 class Timer final : public ToolkitTimer {
   public:
-    Timer(double seconds, std::function<void()> action) {
-        // No tolerance: the default coarse timer may drift by 5 %.
+    explicit Timer(std::function<void()> action) {
+        // Not coarse: that may fire up to 5 % late.
         timer_.setTimerType(Qt::PreciseTimer);
-        timer_.setInterval(static_cast<int>(std::lround(seconds * 1000.0)));
+        timer_.setSingleShot(true);
         QObject::connect(&timer_, &QTimer::timeout, std::move(action));
-        timer_.start();
+    }
+    void startOnce(std::chrono::milliseconds after) override {
+        timer_.start(static_cast<int>(after.count()));
     }
     void stop() override { timer_.stop(); }
 
@@ -31,6 +32,7 @@ class Timer final : public ToolkitTimer {
 class QtToolkit final : public Toolkit {
   public:
     void start(char* program, const char* platformName, void (*onFatal)()) override {
+        if (QCoreApplication::instance()) return;  // a test's or a benchmark's own
         fatal = onFatal;
         qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString&) {
             if (type == QtFatalMsg && fatal) fatal();
@@ -48,17 +50,13 @@ class QtToolkit final : public Toolkit {
         app->setQuitOnLastWindowClosed(false);
     }
     void exec() override { QApplication::exec(); }
-    void post(std::function<void()> block) override {
-        QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(block),
-                                  Qt::QueuedConnection);
-    }
+    void quit() override { QCoreApplication::quit(); }
     void whenReadable(int fd, std::function<void()> action) override {
         auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read);
         QObject::connect(notifier, &QSocketNotifier::activated, std::move(action));
     }
-    std::unique_ptr<ToolkitTimer> repeatingTimer(double seconds,
-                                                 std::function<void()> action) override {
-        return std::make_unique<Timer>(seconds, std::move(action));
+    std::unique_ptr<ToolkitTimer> timer(std::function<void()> action) override {
+        return std::make_unique<Timer>(std::move(action));
     }
     std::unique_ptr<ToolkitWindow> window(const WindowLayout& layout) override {
         return makeWindow(layout);

@@ -1,0 +1,207 @@
+// The built host against a display that comes late or stops, and against a toolkit that is
+// broken or blocks: from a private copy of the app folder, as in host_test.cpp.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "support/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+struct Late : ::testing::Test {
+    test::TempDir tmp;
+    const std::string app = test::copyAppFolder(tmp.path());
+    const std::string home = tmp / "home";
+
+    ~Late() override {
+        for (pid_t pid : test::processesMentioning(at("driver.sock"))) ::kill(pid, SIGKILL);
+    }
+    std::string at(const std::string& name) const { return home + "/desktop/" + name; }
+    bool ready() const {
+        return test::readFile(at("status.json")).find("\"status\":\"ready\"") != std::string::npos;
+    }
+    // Through a shell running `shell` first, with no display unless it sets one.
+    test::Process start(const std::string& shell = ":", const std::string& args = "") {
+        return test::spawnProcess({"/bin/sh", "-c",
+                                   "unset DISPLAY WAYLAND_DISPLAY XDG_SESSION_TYPE; " + shell +
+                                       "; exec \"$0\" --home \"$1\" " + args,
+                                   app + "/bin/quorva-desktop", home},
+                                  test::environmentWith({}), tmp.path());
+    }
+    static bool mapsQt(pid_t pid) {
+        const std::string maps = test::readFile("/proc/" + std::to_string(pid) + "/maps");
+        return maps.find("libQt6") != maps.npos;
+    }
+    // Ended by itself with `status`, within `timeout`, printing nothing.
+    static void expectExit(test::Process& host, int status, std::chrono::milliseconds timeout) {
+        const int raw = host.wait(timeout);
+        EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == status) << raw;
+        EXPECT_EQ(test::readFile(host.outPath) + test::readFile(host.errPath), "");
+    }
+};
+
+// An X server of our own on a display number nobody uses, started when the test says.
+struct LateServer {
+    test::TempDir dir;
+    std::string display;
+    test::Process server;
+    LateServer() {
+        for (int n = 100 + ::getpid() % 300; display.empty(); ++n)
+            if (!test::pathExists("/tmp/.X" + std::to_string(n) + "-lock"))
+                display = ":" + std::to_string(n);
+    }
+    void start() {
+        server = test::spawnProcess(
+            {"/usr/bin/Xvfb", display, "-displayfd", "1", "-nolisten", "tcp", "-noreset"},
+            test::environmentWith({}), dir.path());
+    }
+    ~LateServer() { server.kill(SIGTERM), server.wait(); }
+};
+
+// The probe connection is made again until a server answers: one started a second after the
+// host, one stopped while the host starts and then continued, and one that ends under a host
+// that has shown no window and starts again.
+TEST_F(Late, ServerThatComesLaterIsSeenWithinTwoTicks) {
+    for (const std::string how : {"started late", "stopped, continued", "restarted"}) {
+        SCOPED_TRACE(how);
+        fs::remove_all(home);
+        LateServer x;
+        if (how != "started late") {
+            x.start();
+            ASSERT_TRUE(test::waitFor([&] { return !test::readFile(x.server.outPath).empty(); }));
+        }
+        if (how == "stopped, continued") x.server.kill(SIGSTOP);
+        auto host = start("export DISPLAY=" + x.display);
+        if (how == "restarted") {
+            ASSERT_TRUE(test::waitFor([&] { return ready(); }));
+            x.server.kill(SIGTERM), x.server.wait();
+        }
+        // Not held (after the server's end, from the second tick: the first may answer late).
+        ASSERT_TRUE(test::waitFor([&] { return test::pathExists(at("status.json")) && !ready(); }));
+        std::this_thread::sleep_for(1s);
+        EXPECT_FALSE(ready());
+        how == "stopped, continued" ? x.server.kill(SIGCONT) : x.start();
+        EXPECT_TRUE(test::waitFor([&] { return ready(); }, 3s));  // its own start included
+        host.kill(SIGTERM);
+        expectExit(host, 0, 2s);
+    }
+}
+
+// Times of each rewrite of status.json (one per tick), from inotify, until `until` holds.
+template <typename F>
+std::vector<Clock::time_point> statusWrites(const std::string& folder, F until) {
+    std::vector<Clock::time_point> writes;
+    const int fd = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    ::inotify_add_watch(fd, folder.c_str(), IN_MOVED_TO);
+    test::waitFor(
+        [&] {
+            alignas(inotify_event) char buf[4096];
+            for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;)
+                for (char* p = buf; p < buf + n;
+                     p += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(p)->len)
+                    if (std::string(reinterpret_cast<inotify_event*>(p)->name) == "status.json")
+                        writes.push_back(Clock::now());
+            return until(writes);
+        },
+        30s);
+    ::close(fd);
+    return writes;
+}
+
+// No Qt until a window is asked for; then Qt comes, the window shows, and the ticks go on as
+// they were: none lost, none doubled in the hand-over to Qt's event loop.
+TEST_F(Late, QtLoadsWithTheFirstWindowAndTicksKeepTheirPace) {
+    test::Xvfb x;
+    ASSERT_TRUE(x.ok());
+    auto host = start("export DISPLAY=" + x.display(), "--english");
+    ASSERT_TRUE(test::waitFor([&] { return ready(); }));
+    EXPECT_FALSE(mapsQt(host.pid));
+    bool asked = false, shown = false;
+    const auto writes = statusWrites(home + "/desktop", [&](const auto& w) {
+        if (w.size() == 2 && !asked) test::writeFile(at("show-permissions"), ""), asked = true;
+        if (asked && !shown)
+            shown = std::system(("DISPLAY=" + x.display() +
+                                 " xwininfo -root -tree | grep -q '\"Quorva permissions\"'")
+                                    .c_str()) == 0;
+        return shown && w.size() >= 6;
+    });
+    EXPECT_TRUE(shown);
+    EXPECT_TRUE(mapsQt(host.pid));
+    for (std::size_t i = 1; i < writes.size(); ++i) {
+        const auto gap = writes[i] - writes[i - 1];
+        EXPECT_TRUE(gap > 500ms && gap < 1500ms) << i << ": " << (gap / 1ms) << " ms";
+    }
+    host.kill(SIGTERM);
+    expectExit(host, 0, 2s);
+}
+
+// Found out before anything is made or launched: no home, no driver, status 1. The module is
+// cut inside its segments (once a SIGBUS when loaded) and inside its header.
+TEST_F(Late, BrokenToolkitModuleFailsTheStartBeforeAnythingIsLaunched) {
+    const std::string module = app + "/lib/quorva-qt.so", whole = tmp / "whole.so";
+    fs::rename(module, whole);
+    for (const std::string& shell :
+         {"mkfifo '" + module + "'", "head -c 20000 '" + whole + "' > '" + module + "'",
+          "head -c 100 '" + whole + "' > '" + module + "'",
+          "ln -s '" + whole + "' '" + module + "'", std::string(":")}) {
+        SCOPED_TRACE(shell);
+        fs::remove(module);
+        auto host = start(shell);
+        expectExit(host, 1, 3s);
+        EXPECT_FALSE(test::pathExists(home));
+    }
+}
+
+// A window that cannot be had (a truncated library or a FIFO in a Qt library's place on
+// LD_LIBRARY_PATH, no toolkit module any more) leaves the host supervising, never crashed or
+// blocked. Where the toolkit blocks in its own start (fontconfig reading a FIFO for its
+// configuration), the ticks stop, but a quit is acted on all the same, within a second (the
+// driver then goes as with a killed host). The module goes last: it stays a FIFO.
+TEST_F(Late, ToolkitThatCannotBeHadNeitherCrashesNorHoldsTheHost) {
+    const std::string module = app + "/lib/quorva-qt.so";
+    fs::create_directories(tmp / "truncated"), fs::create_directories(tmp / "fifo");
+    // ICU's: not the module's own need, but Qt Core's, found through the system's folders.
+    ASSERT_EQ(std::system(("icu=$(ldd " + module + " | awk '/libicuuc/ {print $3}') && " +
+                           "head -c 1000000 $icu > " + tmp / "truncated/$(basename $icu)")
+                              .c_str()),
+              0);
+    for (const auto& fifo : {tmp / "fifo/libQt6Widgets.so.6", tmp / "fonts.conf"})
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const auto& [before, after, supervising] :
+         std::vector<std::tuple<std::string, std::string, bool>>{
+             {"export LD_LIBRARY_PATH=" + tmp / "truncated", "", true},
+             {"export LD_LIBRARY_PATH=" + tmp / "fifo", "", true},
+             {"export FONTCONFIG_FILE=" + tmp / "fonts.conf", "", false},
+             {":", "rm " + module + " && mkfifo " + module, true}}) {
+        SCOPED_TRACE(before + after);
+        fs::remove_all(home);
+        auto host = start(before);
+        ASSERT_TRUE(test::waitFor([&] { return test::pathExists(at("status.json")); }));
+        if (!after.empty()) {
+            ASSERT_EQ(std::system(after.c_str()), 0);
+        }
+        test::writeFile(at("show-permissions"), "");
+        EXPECT_TRUE(test::waitFor([&] { return !test::pathExists(at("show-permissions")); }, 3s));
+        if (supervising) {
+            const auto writes =
+                statusWrites(home + "/desktop", [](const auto& w) { return w.size() >= 2; });
+            EXPECT_EQ(writes.size(), 2u);
+            EXPECT_FALSE(mapsQt(host.pid));
+        }
+        std::this_thread::sleep_for(300ms);
+        host.kill(SIGTERM);
+        expectExit(host, 0, 1500ms);
+    }
+}
+
+}  // namespace
