@@ -1,0 +1,164 @@
+#!/usr/bin/env python3
+"""Mutation runner: do the tests catch realistic faults?
+
+Each mutant in tools/mutants.py is one small fault a developer could really
+make (a boundary, a flag left off, a check dropped, a wrong exit code). The
+runner copies the working tree to a scratch folder, builds it once, then for
+each mutant alone: applies it, builds incrementally, runs the fast tests
+(every test for mutants marked slow), and restores the file. A mutant is
+killed when a test fails or hangs. It prints each mutant with its outcome and
+the kill rate by area.
+
+    tools/mutate.py [--scratch DIR] [--only ID,...] [--area AREA] [--list]
+
+Slow: a full run takes about an hour on two cores. Not part of CI.
+"""
+
+import argparse
+import collections
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+sys.path.insert(0, HERE)
+import mutants as catalogue  # noqa: E402
+
+# Tests whose names start with "Slow" take a minute each (the idle rule);
+# they run only for mutants that need them.
+FAST = ["-E", "Slow"]
+
+
+def run(cmd, cwd, log, timeout=None):
+    with open(log, "ab") as out:
+        out.write(("\n$ " + " ".join(cmd) + "\n").encode())
+        out.flush()
+        try:
+            return subprocess.run(cmd, cwd=cwd, stdout=out, stderr=subprocess.STDOUT,
+                                  timeout=timeout).returncode
+        except subprocess.TimeoutExpired:
+            return -1
+
+
+def copy_tree(scratch):
+    """The working tree as it is (committed or not), plus the fetched font."""
+    src = os.path.join(scratch, "src")
+    files = subprocess.run(["git", "ls-files", "-co", "--exclude-standard", "-z"], cwd=ROOT,
+                           check=True, capture_output=True).stdout.split(b"\0")
+    for name in filter(None, (f.decode() for f in files)):
+        source = os.path.join(ROOT, name)
+        if not os.path.isfile(source):
+            continue
+        target = os.path.join(src, name)
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        with open(source, "rb") as a:
+            data = a.read()
+        if os.path.exists(target):
+            with open(target, "rb") as b:
+                if b.read() == data:
+                    continue  # unchanged: keeps its time stamp, so no rebuild
+        shutil.copy2(source, target)
+    fonts = os.path.join(ROOT, ".cache", "fonts")
+    if os.path.isdir(fonts):
+        shutil.copytree(fonts, os.path.join(src, ".cache", "fonts"), dirs_exist_ok=True)
+    return src
+
+
+def build(src, build_dir, log):
+    return run(["cmake", "--build", build_dir, "-j", str(os.cpu_count() or 2)], src, log) == 0
+
+
+def tests_pass(build_dir, slow, log):
+    cmd = ["ctest", "-j", str(os.cpu_count() or 2), "--timeout", "120", "--stop-on-failure"]
+    if not slow:
+        cmd += FAST
+    return run(cmd, build_dir, log) == 0
+
+
+def apply(src, mutant):
+    path = os.path.join(src, mutant.file)
+    with open(path, encoding="utf-8") as f:
+        text = f.read()
+    count = text.count(mutant.before)
+    if count != 1:
+        raise ValueError(f"{mutant.id}: the text to change occurs {count} times in {mutant.file}")
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(text.replace(mutant.before, mutant.after))
+    return path, text
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--scratch", default="/tmp/quorva-mutate")
+    parser.add_argument("--only", help="comma-separated mutant ids")
+    parser.add_argument("--area", help="only the mutants of this area")
+    parser.add_argument("--list", action="store_true", help="list the mutants and stop")
+    args = parser.parse_args()
+
+    chosen = [m for m in catalogue.MUTANTS
+              if (not args.only or m.id in args.only.split(","))
+              and (not args.area or m.area == args.area)]
+    if args.list:
+        for m in chosen:
+            flag = " (equivalent)" if m.equivalent else (" (slow)" if m.slow else "")
+            print(f"{m.id:28} {m.area:12} {m.what}{flag}")
+        return 0
+
+    os.makedirs(args.scratch, exist_ok=True)
+    log = os.path.join(args.scratch, "mutate.log")
+    open(log, "w").close()
+    src = copy_tree(args.scratch)
+    build_dir = os.path.join(args.scratch, "build")
+    print(f"mutate: building a scratch copy in {args.scratch} (log: {log})", flush=True)
+    if run(["cmake", "-S", src, "-B", build_dir, "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
+            "-DQUORVA_BUILD_BENCH=OFF", "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"], src, log) != 0 \
+            or not build(src, build_dir, log):
+        print("mutate: the unchanged tree does not build", file=sys.stderr)
+        return 1
+    if not tests_pass(build_dir, any(m.slow for m in chosen), log):
+        print("mutate: the unchanged tree fails its tests; nothing to measure", file=sys.stderr)
+        return 1
+
+    outcomes = collections.OrderedDict()
+    started = time.monotonic()
+    for m in chosen:
+        if m.equivalent:
+            outcomes[m.id] = "equivalent"
+        else:
+            path, original = apply(src, m)
+            try:
+                if not build(src, build_dir, log):
+                    outcomes[m.id] = "no build"
+                else:
+                    outcomes[m.id] = "survived" if tests_pass(build_dir, m.slow, log) else "killed"
+            finally:
+                with open(path, "w", encoding="utf-8") as f:
+                    f.write(original)
+        print(f"{outcomes[m.id]:10} {m.id:28} {m.what}", flush=True)
+    build(src, build_dir, log)  # leave the scratch build as the tree is
+
+    areas = collections.OrderedDict()
+    for m in chosen:
+        areas.setdefault(m.area, collections.Counter())[outcomes[m.id]] += 1
+    print("\narea          killed / counted   (equivalent, no build)")
+    total = collections.Counter()
+    for area, c in areas.items():
+        total.update(c)
+        counted = c["killed"] + c["survived"]
+        rate = f"{100.0 * c['killed'] / counted:5.1f} %" if counted else "    -  "
+        print(f"{area:12} {c['killed']:4} / {counted:<4} {rate}   ({c['equivalent']}, {c['no build']})")
+    counted = total["killed"] + total["survived"]
+    if counted:
+        print(f"{'all':12} {total['killed']:4} / {counted:<4} "
+              f"{100.0 * total['killed'] / counted:5.1f} %   in {time.monotonic() - started:.0f} s")
+    for m in chosen:
+        if m.equivalent:
+            print(f"equivalent {m.id}: {m.equivalent}")
+    return 0 if total["survived"] == 0 else 2
+
+
+if __name__ == "__main__":
+    sys.exit(main())
