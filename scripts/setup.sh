@@ -63,7 +63,7 @@ for p in "${wanted[@]}"; do installed "$p" || missing+=("$p"); done
 # The build folder and .cache/ are written by every run: files another user made there
 # (say root, through sudo) make this run fail half-way, and files this run
 # made as root in another user's folders would make that user's runs fail.
-me=$(id -un)
+me=$(id -un 2>/dev/null || echo "uid $(id -u)")  # a user need not have a name
 foreign=$(find "$tree" .cache ! -user "$(id -u)" -print -quit 2>/dev/null || true)
 [[ -z $foreign && ! -e $tree && ! -w . ]] && foreign=.
 refuse() {
