@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by setup.sh and test.sh for the sanitized tree, build-sanitize/.
 # Its programs write each report to a file of their own in
 # build-sanitize/sanitizer-reports/ (tools/sanitizer_defaults.cpp says how),

@@ -132,10 +132,10 @@ fi
 # and test.sh share one build folder without switching the tests off and on.
 tests=OFF
 installed libgtest-dev && installed libgmock-dev && installed libbenchmark-dev && tests=ON
-options=(-DQUORVA_BUILD_TESTS=$tests -DQUORVA_BUILD_BENCH=$tests)
+options=("-DQUORVA_BUILD_TESTS=$tests" "-DQUORVA_BUILD_BENCH=$tests")
 if [[ $mode == sanitize ]]; then
     # With clang (CMakeLists.txt says why); ccache, if there, for this second tree.
-    options+=(-DCMAKE_CXX_COMPILER=clang++ -DQUORVA_SANITIZE=address,undefined)
+    options+=(-DCMAKE_CXX_COMPILER=clang++ "-DQUORVA_SANITIZE=address,undefined")
     command -v ccache >/dev/null && options+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
     # The build runs some of its programs (the logo drawer, the tests'
     # listing): their reports count too.
