@@ -2,10 +2,12 @@
 # Sets up a Debian 12 machine for QuorvaDesktop and builds it into build/.
 #   setup.sh run          what building and running the host needs (scripts/run.sh)
 #   setup.sh test         that and the test tools; builds the tests too (scripts/test.sh)
-#   setup.sh --list WHAT  names the packages of run, test or font, one a line
+#   setup.sh sanitize     as test, into build-sanitize/: every program instrumented with
+#                         AddressSanitizer and UndefinedBehaviorSanitizer (scripts/test.sh --sanitize)
+#   setup.sh --list WHAT  names the packages of run, test, sanitize or font, one a line
 # Installs only what is missing, fetches the font once, builds incrementally,
 # and says what each step is doing. Each step's full output is appended to
-# build/logs/STEP.log under a header naming the run.
+# TREE/logs/STEP.log (TREE: build or build-sanitize) under a header naming the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -23,6 +25,10 @@ TEST_PACKAGES=(
     python3-jsonschema  # checks status.json against its schema
     bash-completion zsh  # quorvactl's completions, loaded as users' shells load them
 )
+# The sanitized tree (build-sanitize/): clang, whose one runtime holds both
+# sanitizers and reports to a file, and llvm-symbolizer, which names the
+# source lines in reports.
+SANITIZE_PACKAGES=(clang llvm)
 # Fetching the font from the npm registry over HTTPS, until it is in .cache.
 FONT_PACKAGES=(ca-certificates curl)
 
@@ -30,19 +36,23 @@ if [[ ${1:-} == --list ]]; then
     case ${2:-} in
     run) printf '%s\n' "${RUN_PACKAGES[@]}" ;;
     test) printf '%s\n' "${TEST_PACKAGES[@]}" ;;
+    sanitize) printf '%s\n' "${SANITIZE_PACKAGES[@]}" ;;
     font) printf '%s\n' "${FONT_PACKAGES[@]}" ;;
-    *) echo "usage: setup.sh --list run|test|font" >&2; exit 2 ;;
+    *) echo "usage: setup.sh --list run|test|sanitize|font" >&2; exit 2 ;;
     esac
     exit 0
 fi
 mode=${1:-run}
-[[ $mode == run || $mode == test ]] || { echo "usage: setup.sh run|test" >&2; exit 2; }
+[[ $mode == run || $mode == test || $mode == sanitize ]] || { echo "usage: setup.sh run|test|sanitize" >&2; exit 2; }
+tree=build script=$mode.sh
+[[ $mode == sanitize ]] && tree=build-sanitize script="test.sh --sanitize"
 
 say() { echo "setup: $*"; }
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
 wanted=("${RUN_PACKAGES[@]}")
-[[ $mode == test ]] && wanted+=("${TEST_PACKAGES[@]}")
+[[ $mode != run ]] && wanted+=("${TEST_PACKAGES[@]}")
+[[ $mode == sanitize ]] && wanted+=("${SANITIZE_PACKAGES[@]}")
 if [[ ! -e .cache/fonts/fetch-failed ]] &&
     ! [[ -s .cache/fonts/Vazirmatn.ttf && -s .cache/fonts/Vazirmatn-OFL.txt ]]; then
     wanted+=("${FONT_PACKAGES[@]}")
@@ -50,30 +60,30 @@ fi
 missing=()
 for p in "${wanted[@]}"; do installed "$p" || missing+=("$p"); done
 
-# build/ and .cache/ are written by every run: files another user made there
+# The build folder and .cache/ are written by every run: files another user made there
 # (say root, through sudo) make this run fail half-way, and files this run
 # made as root in another user's folders would make that user's runs fail.
-me=$(id -un)
-foreign=$(find build .cache ! -user "$(id -u)" -print -quit 2>/dev/null || true)
-[[ -z $foreign && ! -e build && ! -w . ]] && foreign=.
+me=$(id -un 2>/dev/null || echo "uid $(id -u)")  # a user need not have a name
+foreign=$(find "$tree" .cache ! -user "$(id -u)" -print -quit 2>/dev/null || true)
+[[ -z $foreign && ! -e $tree && ! -w . ]] && foreign=.
 refuse() {
     local owner
     owner=$(stat -c %U "$foreign")
     if [[ $foreign == . ]]; then
-        say "cannot make build/ in $PWD: that folder belongs to $owner, and $me, who runs this, cannot write in it." >&2
-        say "Run ./scripts/$mode.sh as $owner, or in a copy of the sources that $me owns." >&2
+        say "cannot make $tree/ in $PWD: that folder belongs to $owner, and $me, who runs this, cannot write in it." >&2
+        say "Run ./scripts/$script as $owner, or in a copy of the sources that $me owns." >&2
         exit 1
     elif [[ $(id -u) -eq 0 ]]; then
         say "$foreign belongs to $owner: building there as root would leave files that $owner cannot replace." >&2
     else
         say "$foreign belongs to $owner: an earlier run as $owner made it, and $me, who runs this, cannot write there." >&2
     fi
-    say "Run ./scripts/$mode.sh as $owner, or remove build/ and .cache/ (sudo rm -rf build .cache) and run it again." >&2
+    say "Run ./scripts/$script as $owner, or remove $tree/ and .cache/ (sudo rm -rf $tree .cache) and run it again." >&2
     exit 1
 }
 
-logs=build/logs
-# log STEP: appends a header for this run to build/logs/STEP.log; sets LOG to
+logs=$tree/logs
+# log STEP: appends a header for this run to $tree/logs/STEP.log; sets LOG to
 # that file and FROM to where this run's part starts.
 log() {
     LOG=$logs/$1.log
@@ -122,25 +132,35 @@ fi
 # and test.sh share one build folder without switching the tests off and on.
 tests=OFF
 installed libgtest-dev && installed libgmock-dev && installed libbenchmark-dev && tests=ON
+options=("-DQUORVA_BUILD_TESTS=$tests" "-DQUORVA_BUILD_BENCH=$tests")
+if [[ $mode == sanitize ]]; then
+    # With clang (CMakeLists.txt says why); ccache, if there, for this second tree.
+    options+=(-DCMAKE_CXX_COMPILER=clang++ "-DQUORVA_SANITIZE=address,undefined")
+    command -v ccache >/dev/null && options+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    # The build runs some of its programs (the logo drawer, the tests'
+    # listing): their reports count too.
+    source scripts/sanitizers.sh
+    sanitizer_clear
+fi
 # Configured every time (it takes a moment) so a font fetched later is used.
 log configure
-say "configuring build/ (tests: $tests; full output in $LOG)"
-if ! cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVA_BUILD_TESTS=$tests \
-    -DQUORVA_BUILD_BENCH=$tests >>"$LOG" 2>&1; then
+say "configuring $tree/ (tests: $tests; full output in $LOG)"
+if ! cmake -S . -B "$tree" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${options[@]}" >>"$LOG" 2>&1; then
     this_run >&2
     say "configuring failed" >&2
     exit 1
 fi
 targets=(--target app-folder quorvactl) what="the app folder and quorvactl"
-[[ $mode == test ]] && targets=() what="everything"
+[[ $mode != run ]] && targets=() what="everything"
 jobs=$(nproc)
 log build
 say "building $what with $jobs jobs (full output in $LOG)"
 # Make's bookkeeping lines say nothing; compiling, linking and drawing do.
-if ! cmake --build build -j"$jobs" "${targets[@]}" 2>&1 | tee -a "$LOG" |
+if ! cmake --build "$tree" -j"$jobs" "${targets[@]}" 2>&1 | tee -a "$LOG" |
     { grep --line-buffered -Ev '(Built target|Consolidate compiler generated|Scanning dependencies)' || true; }; then
     say "build failed (full output in $LOG)" >&2
     exit 1
 fi
-test -x build/QuorvaDesktop/bin/quorva-desktop
-say "built build/QuorvaDesktop"
+[[ $mode == sanitize ]] && { sanitizer_check "the build" || exit 1; }
+test -x "$tree/QuorvaDesktop/bin/quorva-desktop"
+say "built $tree/QuorvaDesktop"

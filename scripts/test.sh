@@ -1,13 +1,38 @@
 #!/usr/bin/env bash
 # Sets up and builds QuorvaDesktop with its tests, then runs every test.
+#   test.sh                              in build/, every test
+#   test.sh --sanitize [--skip NAME]...  in build-sanitize/, built with AddressSanitizer and
+#       UndefinedBehaviorSanitizer: every test but the slow ones (Slow... in their names, a
+#       minute each; the normal tree runs them) and those named; any report fails the run
 set -euo pipefail
 cd "$(dirname "$0")/.."
-./scripts/setup.sh test
-cd build
-echo "test: running every test with ctest"
+usage() { echo "usage: test.sh [--sanitize [--skip NAME]...]" >&2; exit 2; }
+mode=test tree=build skip=()
+if [[ ${1:-} == --sanitize ]]; then
+    mode=sanitize tree=build-sanitize
+    shift
+    while (($#)); do
+        [[ $1 == --skip && $# -ge 2 ]] || usage
+        skip+=("$2")
+        shift 2
+    done
+fi
+(($#)) && usage
+./scripts/setup.sh $mode
+selection=() what="every test"
+if [[ $mode == sanitize ]]; then
+    source scripts/sanitizers.sh
+    exclude='\.Slow'
+    for name in "${skip[@]}"; do exclude+="|^${name//./\\.}\$"; done
+    selection=(-E "$exclude")
+    what="every test but the slow ones and ${#skip[@]} skipped"
+fi
+cd "$tree"
+echo "test: running $what with ctest"
 # ctest names a test when it ends, and some take a minute: every 10 quiet
 # seconds, the tests still running are named.
-ctest --output-on-failure -j2 --timeout 300 | {
+status=0
+ctest --output-on-failure -j2 --timeout 300 "${selection[@]}" | {
     declare -A running=()
     SECONDS=0
     while :; do
@@ -24,4 +49,7 @@ ctest --output-on-failure -j2 --timeout 300 | {
             break
         fi
     done
-}
+} || status=$?
+cd ..
+if [[ $mode == sanitize ]]; then sanitizer_check "the tests" || status=1; fi
+exit $status
