@@ -1,7 +1,8 @@
 // One supervision tick with N registrations, against a floor measured in the
-// same run: the system calls a tick cannot do without (one listing of the
-// clients folder, one kill per entry, one temporary file written and swapped
-// into place, the old one unlinked, and for dead entries one unlink each).
+// same run: the system calls a tick cannot do without (a look at the home's
+// path, one listing of the clients folder, one kill per entry, one temporary
+// file written and swapped into place, the old one unlinked, and for dead
+// entries one unlink each).
 // Also: ticks with a pause before each, so that the cost of a tick that wakes
 // with cold caches shows (the real tick runs once a second), and ticks with
 // the real X probes against an X server of the benchmark's own.
@@ -83,7 +84,18 @@ void fillDead(const std::string& folder, int count) {
     }
 }
 
+// A host object holding its home's runtime folder, as start-up leaves it:
+// without the folder a tick has nothing to do.
+std::shared_ptr<QuorvaDesktop> lockedHost(platform::System& system, const std::string& home) {
+    auto host =
+        std::make_shared<QuorvaDesktop>(system, std::vector<std::string>{"b", "--home", home});
+    if (host->takeRuntimeFolder() != platform::LockOutcome::Acquired) std::abort();
+    return host;
+}
+
 void floorPass(const std::string& runtime, bool removeAll) {
+    struct stat st {};
+    benchmark::DoNotOptimize(::lstat(runtime.c_str(), &st));  // is the home still there
     const std::string clients = runtime + "/clients";
     DIR* dir = ::opendir(clients.c_str());
     while (const dirent* e = ::readdir(dir)) {
@@ -151,8 +163,7 @@ void BM_TickLive(benchmark::State& state) {
     QuietSystem system;
     const std::string home = makeHome();
     fillLive(home + "/desktop/clients", static_cast<int>(state.range(0)));
-    auto host =
-        std::make_shared<QuorvaDesktop>(system, std::vector<std::string>{"b", "--home", home});
+    auto host = lockedHost(system, home);
     for (auto _ : state) host->tick();
     fs::remove_all(home);
 }
@@ -167,8 +178,7 @@ void BM_FloorLive(benchmark::State& state) {
 void BM_TickDead(benchmark::State& state) {
     QuietSystem system;
     const std::string home = makeHome();
-    auto host =
-        std::make_shared<QuorvaDesktop>(system, std::vector<std::string>{"b", "--home", home});
+    auto host = lockedHost(system, home);
     for (auto _ : state) {
         state.PauseTiming();
         fillDead(home + "/desktop/clients", static_cast<int>(state.range(0)));
@@ -194,8 +204,7 @@ void BM_TickAfterPause(benchmark::State& state) {
     QuietSystem system;
     const std::string home = makeHome();
     fillLive(home + "/desktop/clients", static_cast<int>(state.range(0)));
-    auto host =
-        std::make_shared<QuorvaDesktop>(system, std::vector<std::string>{"b", "--home", home});
+    auto host = lockedHost(system, home);
     for (auto _ : state) {
         state.PauseTiming();
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -222,8 +231,7 @@ void BM_TickX(benchmark::State& state) {
     XProbingSystem system;
     const std::string home = makeHome();
     fillLive(home + "/desktop/clients", static_cast<int>(state.range(0)));
-    auto host =
-        std::make_shared<QuorvaDesktop>(system, std::vector<std::string>{"b", "--home", home});
+    auto host = lockedHost(system, home);
     host->tick();  // makes the connection
     for (auto _ : state) host->tick();
     fs::remove_all(home);
