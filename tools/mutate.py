@@ -4,10 +4,13 @@
 Each mutant in tools/mutants.py is one small fault a developer could really
 make (a boundary, a flag left off, a check dropped, a wrong exit code). The
 runner copies the working tree to a scratch folder, builds it once, then for
-each mutant alone: applies it, builds incrementally, runs the fast tests
-(every test for mutants marked slow), and restores the file. A mutant is
-killed when a test fails or hangs. It prints each mutant with its outcome and
-the kill rate by area.
+each mutant alone: applies it, builds incrementally, runs the tests that can
+reach the mutated code (the mutant's own selection, else its area's; the
+minute-long "Slow" tests only for mutants marked slow), and restores the
+file. A mutant is killed when a test fails or hangs (outlives its timeout);
+one that does not build is reported as such and counted nowhere. It prints
+each mutant with its outcome and the kill rate by area, and lists the
+survivors.
 
     tools/mutate.py [--scratch DIR] [--only ID,...] [--area AREA] [--list]
 
@@ -27,9 +30,11 @@ ROOT = os.path.dirname(HERE)
 sys.path.insert(0, HERE)
 import mutants as catalogue  # noqa: E402
 
-# Tests whose names start with "Slow" take a minute each (the idle rule);
-# they run only for mutants that need them.
-FAST = ["-E", "Slow"]
+# Tests whose names hold "Slow" take a minute (the idle rule); they run only
+# for mutants that need them. A fast test takes at most a few seconds: one
+# still running after a minute hangs.
+SLOW = "Slow"
+FAST_TIMEOUT, SLOW_TIMEOUT = 60, 150
 
 
 def run(cmd, cwd, log, timeout=None):
@@ -71,11 +76,27 @@ def build(src, build_dir, log):
     return run(["cmake", "--build", build_dir, "-j", str(os.cpu_count() or 2)], src, log) == 0
 
 
-def tests_pass(build_dir, slow, log):
-    cmd = ["ctest", "-j", str(os.cpu_count() or 2), "--timeout", "120", "--stop-on-failure"]
+def tests_pass(build_dir, selection, slow, log):
+    cmd = ["ctest", "-j", str(os.cpu_count() or 2), "--stop-on-failure", "-R", selection,
+           "--timeout", str(SLOW_TIMEOUT if slow else FAST_TIMEOUT)]
     if not slow:
-        cmd += FAST
+        cmd += ["-E", SLOW]
     return run(cmd, build_dir, log) == 0
+
+
+def selection(mutant):
+    return mutant.tests or catalogue.AREA_TESTS[mutant.area]
+
+
+def check(mutants):
+    """Every mutant applies to the tree as it is: its text occurs exactly once."""
+    wrong = []
+    for m in mutants:
+        with open(os.path.join(ROOT, m.file), encoding="utf-8") as f:
+            count = f.read().count(m.before)
+        if count != 1:
+            wrong.append(f"{m.id}: the text to change occurs {count} times in {m.file}")
+    return wrong
 
 
 def apply(src, mutant):
@@ -104,8 +125,11 @@ def main():
     if args.list:
         for m in chosen:
             flag = " (equivalent)" if m.equivalent else (" (slow)" if m.slow else "")
-            print(f"{m.id:28} {m.area:12} {m.what}{flag}")
+            print(f"{m.id:30} {m.area:12} {m.what}{flag}")
         return 0
+    if wrong := check(chosen):
+        print("mutate: " + "\nmutate: ".join(wrong), file=sys.stderr)
+        return 1
 
     os.makedirs(args.scratch, exist_ok=True)
     log = os.path.join(args.scratch, "mutate.log")
@@ -118,13 +142,15 @@ def main():
             or not build(src, build_dir, log):
         print("mutate: the unchanged tree does not build", file=sys.stderr)
         return 1
-    if not tests_pass(build_dir, any(m.slow for m in chosen), log):
+    everything = "|".join(sorted({selection(m) for m in chosen if not m.equivalent})) or "^$"
+    if not tests_pass(build_dir, everything, any(m.slow for m in chosen), log):
         print("mutate: the unchanged tree fails its tests; nothing to measure", file=sys.stderr)
         return 1
 
     outcomes = collections.OrderedDict()
     started = time.monotonic()
     for m in chosen:
+        began = time.monotonic()
         if m.equivalent:
             outcomes[m.id] = "equivalent"
         else:
@@ -133,11 +159,13 @@ def main():
                 if not build(src, build_dir, log):
                     outcomes[m.id] = "no build"
                 else:
-                    outcomes[m.id] = "survived" if tests_pass(build_dir, m.slow, log) else "killed"
+                    passed = tests_pass(build_dir, selection(m), m.slow, log)
+                    outcomes[m.id] = "survived" if passed else "killed"
             finally:
                 with open(path, "w", encoding="utf-8") as f:
                     f.write(original)
-        print(f"{outcomes[m.id]:10} {m.id:28} {m.what}", flush=True)
+        print(f"{outcomes[m.id]:10} {m.id:30} {time.monotonic() - began:4.0f} s  {m.what}",
+              flush=True)
     build(src, build_dir, log)  # leave the scratch build as the tree is
 
     areas = collections.OrderedDict()
@@ -157,7 +185,10 @@ def main():
     for m in chosen:
         if m.equivalent:
             print(f"equivalent {m.id}: {m.equivalent}")
-    return 0 if total["survived"] == 0 else 2
+    for m in chosen:
+        if outcomes[m.id] in ("survived", "no build"):
+            print(f"{outcomes[m.id]} {m.id} ({m.file}): {m.what}")
+    return 0 if total["survived"] == 0 and total["no build"] == 0 else 2
 
 
 if __name__ == "__main__":
