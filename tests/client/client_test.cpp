@@ -66,9 +66,10 @@ struct Home {
                std::to_string(pid) +
                R"(,"owner":"Quorva","screen_recording":true,"status":"ready"})");
     }
-    void holdLock() {
+    void holdLock(int how = LOCK_EX) {
+        ::close(lock);
         lock = ::open(runtime.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        ASSERT_EQ(::flock(lock, LOCK_EX | LOCK_NB), 0);
+        ASSERT_EQ(::flock(lock, how | LOCK_NB), 0);
     }
     void age(long seconds) const {
         const timespec then{::time(nullptr) - seconds, 0}, times[2] = {then, then};
@@ -94,6 +95,8 @@ TEST(Client, RunningMeansTheFilesPidHoldsTheRuntimeFoldersLock) {
     EXPECT_FALSE(running()) << "no lock";
     other.holdLock();
     EXPECT_FALSE(running()) << "the lock of another home";
+    h.holdLock(LOCK_SH);
+    EXPECT_FALSE(running()) << "a shared lock";
     h.holdLock();
     EXPECT_TRUE(running());
     // Seconds ago, stale; -100: the clock was set back since it was written.
