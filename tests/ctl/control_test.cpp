@@ -137,6 +137,10 @@ TEST_F(Ctl, LogsPrintsTheEndAndFollows) {
     test::writeFile(home + "/desktop/new", "fresh\n");
     std::filesystem::rename(home + "/desktop/new", log);
     EXPECT_TRUE(shown("partial line\nfresh\n")) << test::readFile(follow.outPath);
+    // One cut short is read again from its start (written over, then cut: never longer than read).
+    std::fstream(log, std::ios::in | std::ios::out) << "cut\n";
+    std::filesystem::resize_file(log, 4);
+    EXPECT_TRUE(shown("partial line\nfresh\ncut\n")) << test::readFile(follow.outPath);
     follow.kill(SIGINT);
     // Neither a FIFO nor a missing log is waited for without -f.
     std::filesystem::remove(log);

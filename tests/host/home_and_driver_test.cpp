@@ -21,37 +21,12 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-using Names = std::set<std::string>;
+using test::Names, test::namesIn;
 
-Names namesIn(const std::string& folder) {
-    Names names;
-    std::error_code ec;
-    for (const auto& e : fs::directory_iterator(folder, ec)) names.insert(e.path().filename());
-    return names;
-}
-
-class Owned : public ::testing::Test {
+// A driver that notes its pid and each SIGTERM it gets in `tmp`, makes a file at its socket path
+// and takes 300 ms to clean up after the first SIGTERM; it ends by itself once `end` appears.
+class Owned : public test::HostTest {
   public:
-    test::TempDir tmp;
-    const std::string app = test::copyAppFolder(tmp.path());
-    std::string home = tmp / "home";
-
-    ~Owned() override {
-        for (const char* program : {"/Resources/vov-driver", "/bin/quorva-driver-guard"})
-            for (pid_t pid : test::processesMentioning(app + program)) ::kill(pid, SIGKILL);
-    }
-    std::string at(const std::string& name) const { return home + "/desktop/" + name; }
-    std::vector<pid_t> running(const char* program) const {
-        return test::processesMentioning(app + program);
-    }
-    bool noneLeft() const {
-        return running("/Resources/vov-driver").empty() &&
-               running("/bin/quorva-driver-guard").empty();
-    }
-
-    // A driver that notes its pid and each SIGTERM it gets in `tmp`, makes a file at its socket
-    // path and takes 300 ms to clean up after the first SIGTERM; it ends by itself once `end`
-    // appears.
     void countingDriver() {
         test::writeFile(app + "/Resources/vov-driver", "#!/bin/bash\nT='" + tmp.path() + R"('
 trap 'echo >> "$T/terms.$$"; stop=1' TERM
@@ -73,29 +48,16 @@ done
         }
         return counts;
     }
-
-    // Via a shell running `shell` first ("$1" is the home), with no display unless it sets one.
-    test::Process start(const std::string& args = "", const std::string& shell = ":") {
-        const std::string script =
-            "unset DISPLAY WAYLAND_DISPLAY XDG_SESSION_TYPE QT_QPA_PLATFORM; ulimit -c 0; " +
-            shell + "; exec \"$0\" --home \"$1\" " + args;
-        return test::spawnProcess({"/bin/sh", "-c", script, app + "/bin/quorva-desktop", home},
-                                  test::environmentWith({}), tmp.path());
-    }
-    // The raw wait status must say: exited with `status`, or killed by -`status`.
-    static void expectEnd(test::Process& host, int status, std::chrono::milliseconds within) {
-        const int raw = host.wait(within);
-        if (status >= 0)
-            EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == status) << raw;
-        else
-            EXPECT_TRUE(WIFSIGNALED(raw) && WTERMSIG(raw) == -status) << raw;
-        EXPECT_EQ(test::readFile(host.outPath) + test::readFile(host.errPath), "");
+    bool noneLeft() const {
+        return running("/Resources/vov-driver").empty() &&
+               running("/bin/quorva-driver-guard").empty();
     }
 };
 
 // However the host ends while its driver runs, the driver gets exactly one SIGTERM (none when
-// it ended by itself), the guard that watched it ends too, and the socket is gone unless the
-// host was killed outright.
+// it ended by itself), the host does not wait for the driver's end, the guard that watched it
+// ends too, and the socket is gone unless the host was killed outright. The quit signals work
+// even when the host was started with them blocked.
 TEST_F(Owned, OneSigtermForTheDriverOnEveryWayTheHostEnds) {
     countingDriver();
     test::Xvfb x;
@@ -108,10 +70,31 @@ TEST_F(Owned, OneSigtermForTheDriverOnEveryWayTheHostEnds) {
         const char* socket;  // where the socket was, in the home
         bool socketStays;
         int sigterms;
+        std::vector<int> blocked = {};
     };
     const auto signal = [](int sig) { return [sig](test::Process& h) { h.kill(sig); }; };
+    // With its guard gone, the driver's SIGTERM can only come from the host's own shutdown;
+    // Qt's event loop serves the quit signal once a window was shown.
+    const auto withoutGuard = [&](test::Process& h) {
+        for (pid_t guard : running("/bin/quorva-driver-guard")) ::kill(guard, SIGKILL);
+        ASSERT_TRUE(test::waitFor([&] { return running("/bin/quorva-driver-guard").empty(); }));
+        h.kill(SIGTERM);
+    };
     const std::vector<Ending> endings{
-        {"quit signal", "", ":", signal(SIGTERM), 0, "desktop/driver.sock", false, 1},
+        {"SIGTERM", "", ":", signal(SIGTERM), 0, "desktop/driver.sock", false, 1},
+        {"SIGINT", "", ":", signal(SIGINT), 0, "desktop/driver.sock", false, 1},
+        {"SIGHUP", "", ":", signal(SIGHUP), 0, "desktop/driver.sock", false, 1},
+        {"quit signals blocked at start",
+         "",
+         "",
+         signal(SIGTERM),
+         0,
+         "desktop/driver.sock",
+         false,
+         1,
+         {SIGTERM, SIGINT, SIGHUP}},
+        {"quit signal, no guard", "--permissions", ":", withoutGuard, 0, "desktop/driver.sock",
+         false, 1},
         {"kill -9", "", ":", signal(SIGKILL), -SIGKILL, "desktop/driver.sock", true, 1},
         {"SIGSEGV", "", ":", signal(SIGSEGV), -SIGSEGV, "desktop/driver.sock", false, 1},
         {"SIGBUS", "", ":", signal(SIGBUS), -SIGBUS, "desktop/driver.sock", false, 1},
@@ -132,16 +115,18 @@ TEST_F(Owned, OneSigtermForTheDriverOnEveryWayTheHostEnds) {
         SCOPED_TRACE(e.name);
         fs::remove_all(home);
         for (const char* file : {"pids", "end"}) fs::remove(tmp / file);
-        auto host = start(e.args, e.shell);
+        auto host = start(e.args, e.shell, e.blocked);
         if (e.end) {
             // The host writes its status before a bash driver is under way.
-            ASSERT_TRUE(test::waitFor([&] {
-                return test::pathExists(at("status.json")) && test::pathExists(at("driver.sock"));
-            }));
+            ASSERT_TRUE(
+                test::waitFor([&] { return exists("status.json") && exists("driver.sock"); }));
             ASSERT_EQ(running("/bin/quorva-driver-guard").size(), 1u);
             e.end(host);
         }
-        expectEnd(host, e.status, 5s);
+        expectEnd(host, e.status);
+        if (e.sigterms) {
+            EXPECT_FALSE(noneLeft()) << "the host waited for its driver";
+        }
         EXPECT_TRUE(test::waitFor([&] { return noneLeft(); }, 3s));
         EXPECT_EQ(sigtermsPerDriver(), std::vector<int>{e.sigterms});
         EXPECT_EQ(test::pathExists(home + "/" + e.socket), e.socketStays);
@@ -156,13 +141,13 @@ TEST_F(Owned, LostHomeEndsTheHostWithoutTouchingWhatTookItsPlace) {
     const std::string elsewhere = tmp / "elsewhere";
     fs::create_directories(elsewhere + "/clients/junk");
     auto first = start();
-    ASSERT_TRUE(test::waitFor([&] { return test::pathExists(at("status.json")); }));
+    ASSERT_TRUE(test::waitFor([&] { return exists("status.json"); }));
     fs::rename(home + "/desktop", home + "/old");
     auto second = start();
-    ASSERT_TRUE(test::waitFor([&] { return test::pathExists(at("status.json")); }));
+    ASSERT_TRUE(test::waitFor([&] { return exists("status.json"); }));
     expectEnd(first, 0, 3s);
     EXPECT_FALSE(test::pathExists(home + "/old/driver.sock"));
-    EXPECT_TRUE(test::pathExists(at("driver.sock")));
+    EXPECT_TRUE(exists("driver.sock"));
     std::this_thread::sleep_for(1s);  // the first driver's cleanup, and a tick of the second
     EXPECT_EQ(sigtermsPerDriver(), (std::vector<int>{1, 0}));
     EXPECT_NE(test::readFile(at("status.json")).find(std::to_string(second.pid)),
@@ -175,46 +160,72 @@ TEST_F(Owned, LostHomeEndsTheHostWithoutTouchingWhatTookItsPlace) {
     EXPECT_EQ(namesIn(elsewhere + "/clients"), Names{"junk"});
 }
 
-// Each fails with status 1 before a driver is started, and before the home is made where the
-// home cannot work: a link in the runtime folder's place, a socket path one byte too long for
-// an address, an app folder whose path is too long to name, and no guard for the driver. A
-// socket path that just fits works.
+// Each fails quietly with status 1 before a driver is started, and before the home is made where
+// the home cannot work: the log, the runtime folder or the working folder not what they must be,
+// a socket path one byte too long for an address, an app folder whose path is too long to name,
+// no guard or no driver, a toolkit module that is not a whole ELF file (cut inside its segments,
+// with its section headers or without, inside those, inside its header). A socket path that
+// just fits works.
 TEST_F(Owned, StartsThatCannotWorkMakeAndRunNothing) {
-    countingDriver();
-    const std::string elsewhere = tmp / "elsewhere";
+    scriptDriver(": > \"$4\"; exec sleep 1000\n");  // records its pid if it ever runs
+    const std::string elsewhere = tmp / "elsewhere", module = app + "/lib/quorva-qt.so";
     fs::create_directories(elsewhere);
+    const std::vector<std::string> parts{module, app + "/bin/quorva-driver-guard",
+                                         app + "/Resources/vov-driver"};
+    for (const auto& part : parts) fs::copy_file(part, tmp / fs::path(part).filename());
     const auto homeWithSocketPathOf = [&](std::size_t length) {
         const std::size_t rest = tmp.path().size() + std::string("/h/desktop/driver.sock").size();
         return tmp / ("h" + std::string(length - rest, 'x'));
     };
     const std::string deep =
-        "cd " + tmp.path() +
-        " && d=$(printf 'x%.0s' $(seq 250)) && for i in $(seq 17); do "
+        "d=$(printf 'x%.0s' $(seq 250)) && for i in $(seq 17); do "
         "mkdir $d && cd -P $d || exit 9; done; mkdir QuorvaDesktop && cp -r '" +
         app + "/bin' QuorvaDesktop && exec ./QuorvaDesktop/bin/quorva-desktop --home \"$1\"";
-    // The home, a shell command, the exit status, whether the home is there afterwards.
-    const std::vector<std::tuple<std::string, std::string, int, bool>> starts{
-        {tmp / "home", "mkdir -p \"$1\" && ln -s " + elsewhere + " \"$1/desktop\"", 1, true},
-        {homeWithSocketPathOf(108), ":", 1, false},
-        {tmp / "home", deep, 1, false},
-        {tmp / "home", "mv " + app + "/bin/quorva-driver-guard " + tmp.path(), 1, true},
-        {homeWithSocketPathOf(107), "mv " + tmp / "quorva-driver-guard " + app + "/bin", 0, true},
+    const std::string cut =
+                          "rm " + module + " && head -c 20000 " + tmp / "quorva-qt.so > " + module,
+                      zero = " | dd of=" + module + " bs=1 conv=notrunc status=none seek=";
+    // A shell command first, the host's arguments, the home, the exit status, whether the home is
+    // there afterwards.
+    const std::vector<std::tuple<std::string, std::string, std::string, int, bool>> starts{
+        {"mkdir -p \"$1/desktop/desktop.log\"", "", home, 1, true},
+        {"mkdir -p \"$1/desktop\" && mkfifo \"$1/desktop/desktop.log\"", "", home, 1, true},
+        {"mkdir -p \"$1\" && : > \"$1/desktop\"", "", home, 1, true},
+        {"mkdir -p \"$1\" && ln -s " + elsewhere + " \"$1/desktop\"", "", home, 1, true},
+        // No variable may stand in for a working folder that is gone.
+        {"mkdir gone && cd gone && rmdir ../gone && export PWD=" + elsewhere, "--home rel", home, 1,
+         false},
+        {":", "", homeWithSocketPathOf(108), 1, false},
+        {deep, "", home, 1, false},
+        {"rm " + parts[1], "", home, 1, true},
+        {"rm " + parts[2], "--permissions --english", home, 1, true},
+        {"rm " + module + " && mkfifo " + module, "", home, 1, false},
+        {cut, "", home, 1, false},
+        {cut + " && printf '\\0\\0\\0\\0\\0\\0\\0\\0'" + zero + "40 && printf '\\0\\0'" + zero +
+             "60",
+         "", home, 1, false},
+        {"head -c -64 " + tmp / "quorva-qt.so > " + module, "", home, 1, false},
+        {"head -c 100 " + tmp / "quorva-qt.so > " + module, "", home, 1, false},
+        {"rm " + module + " && ln -s " + tmp / "quorva-qt.so " + module, "", home, 1, false},
+        {"rm " + module, "", home, 1, false},
+        {":", "", homeWithSocketPathOf(107), 0, true},
     };
-    for (const auto& [path, shell, status, made] : starts) {
+    for (const auto& [shell, args, path, status, made] : starts) {
         SCOPED_TRACE(shell + " " + std::to_string(path.size()));
         home = path;
         fs::remove_all(home);
-        fs::remove(tmp / "pids");
-        auto host = start("", shell);
+        fs::remove(tmp / "pid");
+        for (const auto& part : parts)
+            fs::remove(part), fs::copy_file(tmp / fs::path(part).filename(), part);
+        auto host = start(args, "cd " + tmp.path() + " && " + shell);
         if (status == 0) {
-            EXPECT_TRUE(test::waitFor([&] {
-                return test::pathExists(at("status.json")) && test::pathExists(at("driver.sock"));
-            }));
+            EXPECT_TRUE(
+                test::waitFor([&] { return exists("status.json") && exists("driver.sock"); }));
             host.kill(SIGTERM);
         }
         expectEnd(host, status, 15s);  // the deep one copies the app folder first
-        EXPECT_EQ(test::pathExists(tmp / "pids"), status == 0) << "driver";
+        EXPECT_EQ(test::pathExists(tmp / "pid"), status == 0) << "driver";
         EXPECT_EQ(test::pathExists(home), made);
+        EXPECT_EQ(exists("status.json"), status == 0);
         EXPECT_EQ(namesIn(elsewhere), Names{});
     }
     EXPECT_EQ(std::system(("cd " + tmp.path() + " && rm -rf x*").c_str()), 0);

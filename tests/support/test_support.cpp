@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -64,6 +65,13 @@ mode_t modeOf(const std::string& path) {
 bool pathExists(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
+}
+
+Names namesIn(const std::string& folder) {
+    Names names;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(folder, ec)) names.insert(e.path().filename());
+    return names;
 }
 
 int Process::wait(std::chrono::milliseconds timeout) {
@@ -153,6 +161,62 @@ std::vector<std::string> environmentWith(const std::vector<std::string>& add,
     }
     out.insert(out.end(), add.begin(), add.end());
     return out;
+}
+
+HostTest::~HostTest() {
+    ::kill(driverPid(), SIGKILL);
+    for (pid_t pid : processesMentioning(app)) ::kill(pid, SIGKILL);
+}
+
+std::vector<pid_t> HostTest::running(const std::string& program) const {
+    return processesMentioning(app + program);
+}
+
+Process HostTest::start(const std::string& args, const std::string& shell,
+                        const std::vector<int>& blocked) {
+    const std::vector<std::string> bare{"DISPLAY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE",
+                                        "QT_QPA_PLATFORM"};
+    if (!blocked.empty())
+        return spawnProcess({app + "/bin/quorva-desktop", "--home", home},
+                            environmentWith({}, bare), tmp.path(), blocked);
+    const std::string script =
+        "unset DISPLAY WAYLAND_DISPLAY XDG_SESSION_TYPE QT_QPA_PLATFORM RUN; "
+        "ulimit -c 0; " +
+        shell + "; exec $RUN \"$0\" " +
+        (args.find("--home") != std::string::npos ? "" : "--home \"$1\" ") + args;
+    return spawnProcess({"/bin/sh", "-c", script, app + "/bin/quorva-desktop", home},
+                        environmentWith({}), tmp.path());
+}
+
+std::string HostTest::asUser(uid_t uid) const {
+    if (::geteuid() != 0) return "";
+    std::error_code ec;
+    for (const auto& e : fs::recursive_directory_iterator(tmp.path(), ec))
+        EXPECT_EQ(::lchown(e.path().c_str(), uid, uid), 0) << e.path();
+    EXPECT_EQ(::lchown(tmp.path().c_str(), uid, uid), 0);
+    const std::string id = std::to_string(uid);
+    return "setpriv --reuid=" + id + " --regid=" + id + " --clear-groups";
+}
+
+void HostTest::scriptDriver(const std::string& body) {
+    writeFile(app + "/Resources/vov-driver",
+              "#!/bin/sh\ncd '" + tmp.path() + "' && rm -f pid && echo $$ > pid\n" + body, 0755);
+}
+
+pid_t HostTest::driverPid() const {
+    int pid = 1 << 30;  // no such process
+    if (std::sscanf(readFile(tmp / "pid").c_str(), "%d", &pid) != 1)
+        std::sscanf(log().c_str(), "vov-driver (stand-in) %d:", &pid);
+    return pid;
+}
+
+void HostTest::expectEnd(Process& host, int status, std::chrono::milliseconds within) {
+    const int raw = host.wait(within);
+    if (status >= 0)
+        EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == status) << raw;
+    else
+        EXPECT_TRUE(WIFSIGNALED(raw) && WTERMSIG(raw) == -status) << raw;
+    EXPECT_EQ(readFile(host.outPath) + readFile(host.errPath), "");
 }
 
 // Xvfb writes its display number to standard output once it takes clients. It

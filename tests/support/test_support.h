@@ -1,10 +1,13 @@
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 #include <time.h>
 
 #include <chrono>
+#include <set>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -31,6 +34,8 @@ void writeFile(const std::string& path, const std::string& content, mode_t mode 
 std::string readFile(const std::string& path);
 mode_t modeOf(const std::string& path);  // permission bits only
 bool pathExists(const std::string& path);
+using Names = std::set<std::string>;
+Names namesIn(const std::string& folder);  // none when it cannot be listed
 
 // Polls `condition` until it holds or `timeout` passes.
 template <typename F>
@@ -72,6 +77,39 @@ std::vector<pid_t> processesMentioning(const std::string& text);
 // This process's environment less the names in `drop`, plus `add`.
 std::vector<std::string> environmentWith(const std::vector<std::string>& add,
                                          const std::vector<std::string>& drop = {});
+
+// The built host run from a private copy of the app folder, in a home not yet made.
+class HostTest : public ::testing::Test {
+  public:
+    TempDir tmp;
+    const std::string app = copyAppFolder(tmp.path());
+    std::string home = tmp / "new/home";
+
+    ~HostTest() override;  // a driver may outlive its host for a moment: all are killed
+    std::string at(const std::string& name) const { return home + "/desktop/" + name; }
+    bool exists(const std::string& name) const { return pathExists(at(name)); }
+    std::string read(const std::string& name) const { return readFile(at(name)); }
+    std::string log() const { return read("desktop.log"); }
+    static bool has(std::string_view s, std::string_view part) { return s.find(part) != s.npos; }
+    // Processes of the copy's `program` ("/Resources/vov-driver", "/bin/quorva-driver-guard").
+    std::vector<pid_t> running(const std::string& program) const;
+
+    // Via a shell running `shell` first ("$1" is the home; a $RUN it sets wraps the host), with
+    // no display unless it sets one and no core dumps. `args` holding a --home replaces ours.
+    // With signals to start `blocked`, the host is started straight (a shell unblocks them).
+    Process start(const std::string& args = "", const std::string& shell = ":",
+                  const std::vector<int>& blocked = {});
+    // A command that runs the host as `uid`, a user of its own who owns `tmp`. Only root needs
+    // one: anyone else is such a user already.
+    std::string asUser(uid_t uid) const;
+    // Replaces the driver with a script that records its pid and works in `tmp`.
+    void scriptDriver(const std::string& body);
+    pid_t driverPid() const;
+    // The host ended by itself with `status` (or was killed by signal -`status`) within
+    // `within`, and printed nothing.
+    static void expectEnd(Process& host, int status = 0,
+                          std::chrono::milliseconds within = std::chrono::seconds(5));
+};
 
 // An X server on a free display for as long as the object lives.
 class Xvfb {
