@@ -119,7 +119,8 @@ TEST_F(Ctl, HoldRegistersCommandAndPassesOnItsStatusAndSignals) {
     const std::string note = "echo $$ > '" + tmp / "pid" + "'; ";
     const Case cases[] = {
         {note + "sleep 1.5; exit 7", 0, 7 << 8},
-        {note + "trap 'exit 42' TERM; while :; do sleep 0.05; done", SIGTERM, 42 << 8},
+        // The trap is set before the pid is told, so the signal cannot come first.
+        {"trap 'exit 42' TERM; " + note + "while :; do sleep 0.05; done", SIGTERM, 42 << 8},
         {note + "exec sleep 100", SIGTERM, SIGTERM},
         {note + "exec sleep 100", SIGUSR1, SIGUSR1},
     };

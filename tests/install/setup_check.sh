@@ -46,7 +46,7 @@ progress)
         fail "the stall went unsaid:"$'\n'"$out"
     ;;
 readme)
-    for what in run test font; do
+    for what in run test font sanitize; do
         for package in $("$source/scripts/setup.sh" --list $what); do
             grep -qF "\`$package\`" "$source/README.md" || fail "README.md does not name $package ($what)"
         done
