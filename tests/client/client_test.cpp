@@ -22,13 +22,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
-platform::FileHandle listeningAt(const std::string& path) {
+platform::FileHandle listeningAt(const std::string& path, bool listening = true) {
     platform::FileHandle server(::socket(AF_UNIX, SOCK_STREAM, 0));
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
     EXPECT_EQ(::bind(server.fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ::listen(server.fd(), 4);
+    if (listening) ::listen(server.fd(), 4);
     return server;
 }
 
@@ -287,11 +287,7 @@ TEST(Client, WaitForDriverConnectsOnceServedAndKeepsItsDeadline) {
     const auto absent = quorva::waitForDriver(h.home, 300ms);
     EXPECT_GE(std::chrono::steady_clock::now() - started, 300ms);
     EXPECT_NE(absent.cause().find(path), std::string::npos) << absent.cause();
-    platform::FileHandle server(::socket(AF_UNIX, SOCK_STREAM, 0));
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
-    ASSERT_EQ(::bind(server.fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    const platform::FileHandle server = listeningAt(path, false);
     EXPECT_FALSE(quorva::waitForDriver(h.home, 50ms).ok()) << "bound but not listening";
     std::thread later([&] {
         std::this_thread::sleep_for(200ms);

@@ -58,7 +58,8 @@ TEST_F(Ctl, StopEndsOnlyTheLockHolderAndRestartStartsAnother) {
     EXPECT_NE(r.err.find("still holds " + home + " 0.5 s after SIGTERM"), std::string::npos);
     ::kill(second, SIGCONT);
     EXPECT_TRUE(test::waitFor([&] { return !alive(second); }, 5s)) << "SIGTERM not sent";
-    EXPECT_TRUE(test::waitFor([&] { return processesUnder(home, "vov-driver").empty(); }, 3s));
+    EXPECT_TRUE(
+        test::waitFor([&] { return test::processesMentioning(home, "vov-driver").empty(); }, 3s));
     EXPECT_EQ(run({"stop", "--home", home}).exit(), 3);
 }
 

@@ -34,7 +34,7 @@ class Ctl : public ::testing::Test {
 
     // Hosts run detached: end every process that works in this test's folder.
     ~Ctl() override {
-        for (const pid_t pid : processesUnder(tmp.path())) ::kill(pid, SIGKILL);
+        for (const pid_t pid : test::processesMentioning(tmp.path())) ::kill(pid, SIGKILL);
     }
 
     test::Process spawn(std::vector<std::string> args) {
@@ -59,20 +59,6 @@ class Ctl : public ::testing::Test {
     }
     quorva::Status status(const std::string& h = "") const {
         return quorva::readStatus(h.empty() ? home : h);
-    }
-
-    // Live processes whose command line names `folder`, by program name.
-    static std::vector<pid_t> processesUnder(const std::string& folder,
-                                             const std::string& name = "") {
-        std::vector<pid_t> found;
-        for (const auto& e : std::filesystem::directory_iterator("/proc")) {
-            const pid_t pid = std::atoi(e.path().filename().c_str());
-            std::string cmd = test::readFile(e.path() / "cmdline");
-            if (pid <= 0 || pid == ::getpid() || cmd.find(folder) == std::string::npos) continue;
-            if (name.empty() || cmd.substr(0, cmd.find('\0')).ends_with("/" + name))
-                found.push_back(pid);
-        }
-        return found;
     }
 
     // Checks status files against the installed schema with an independent validator.

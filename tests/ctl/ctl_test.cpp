@@ -28,7 +28,7 @@ TEST_F(Ctl, StatusBeforeWhileAndAfterAHostWithoutDisplay) {
     EXPECT_EQ(std::pair(r.exit(), r.out), std::pair(2, std::string("permission_required\n")));
     const int host = status().hostPid;
     ASSERT_GT(host, 0);  // kill(0) would be our own process group
-    EXPECT_EQ(processesUnder(home, "quorva-desktop"), std::vector<pid_t>{host});
+    EXPECT_EQ(test::processesMentioning(home, "quorva-desktop"), std::vector<pid_t>{host});
     // Detached: a session of its own, and no hold on the caller's working folder.
     EXPECT_EQ(::getsid(host), host);
     EXPECT_EQ(std::filesystem::read_symlink("/proc/" + std::to_string(host) + "/cwd"), "/");
@@ -100,7 +100,9 @@ TEST_F(Ctl, TwoStartsAtOnceLeaveOneHostAndOneDriver) {
         auto b = spawn({"start", "--home", h});
         EXPECT_EQ(a.wait(20s), 0);
         EXPECT_EQ(b.wait(20s), 0);
-        const auto count = [&](const char* name) { return processesUnder(h, name).size(); };
+        const auto count = [&](const char* name) {
+            return test::processesMentioning(h, name).size();
+        };
         // A losing host ends at once; give it that moment before counting.
         test::waitFor([&] { return count("quorva-desktop") == 1 && count("vov-driver") == 1; }, 2s);
         EXPECT_EQ(count("quorva-desktop"), 1u) << round;

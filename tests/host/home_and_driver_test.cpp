@@ -72,6 +72,7 @@ TEST_F(Owned, OneSigtermForTheDriverOnEveryWayTheHostEnds) {
         int sigterms;
         std::vector<int> blocked = {};
     };
+    const std::vector<int> quitSignals{SIGTERM, SIGINT, SIGHUP};
     const auto signal = [](int sig) { return [sig](test::Process& h) { h.kill(sig); }; };
     // With its guard gone, the driver's SIGTERM can only come from the host's own shutdown;
     // Qt's event loop serves the quit signal once a window was shown.
@@ -84,15 +85,8 @@ TEST_F(Owned, OneSigtermForTheDriverOnEveryWayTheHostEnds) {
         {"SIGTERM", "", ":", signal(SIGTERM), 0, "desktop/driver.sock", false, 1},
         {"SIGINT", "", ":", signal(SIGINT), 0, "desktop/driver.sock", false, 1},
         {"SIGHUP", "", ":", signal(SIGHUP), 0, "desktop/driver.sock", false, 1},
-        {"quit signals blocked at start",
-         "",
-         "",
-         signal(SIGTERM),
-         0,
-         "desktop/driver.sock",
-         false,
-         1,
-         {SIGTERM, SIGINT, SIGHUP}},
+        {"quit signals blocked at start", "", "", signal(SIGTERM), 0, "desktop/driver.sock", false,
+         1, quitSignals},
         {"quit signal, no guard", "--permissions", ":", withoutGuard, 0, "desktop/driver.sock",
          false, 1},
         {"kill -9", "", ":", signal(SIGKILL), -SIGKILL, "desktop/driver.sock", true, 1},

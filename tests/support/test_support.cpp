@@ -134,13 +134,15 @@ Process spawnProcess(const std::vector<std::string>& argv, const std::vector<std
     return p;
 }
 
-std::vector<pid_t> processesMentioning(const std::string& text) {
+std::vector<pid_t> processesMentioning(const std::string& text, const std::string& program) {
     std::vector<pid_t> pids;
     std::error_code ec;
     for (const auto& e : fs::directory_iterator("/proc", ec)) {
         const std::string name = e.path().filename();
         if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-        if (readFile("/proc/" + name + "/cmdline").find(text) != std::string::npos)
+        const std::string cmd = readFile("/proc/" + name + "/cmdline");
+        if (cmd.find(text) != std::string::npos && std::stoi(name) != ::getpid() &&
+            (program.empty() || cmd.substr(0, cmd.find('\0')).ends_with("/" + program)))
             pids.push_back(std::stoi(name));
     }
     return pids;
@@ -222,18 +224,29 @@ void HostTest::expectEnd(Process& host, int status, std::chrono::milliseconds wi
 // Xvfb writes its display number to standard output once it takes clients. It
 // keeps running as a desktop's server does when its last client leaves, rather
 // than resetting under the next one.
-Xvfb::Xvfb(const std::vector<std::string>& options) {
-    std::vector<std::string> argv{"/usr/bin/Xvfb", "-displayfd", "1",   "-screen", "0",
-                                  "1024x768x24",   "-nolisten",  "tcp", "-noreset"};
-    argv.insert(argv.end(), options.begin(), options.end());
-    server_ = spawnProcess(argv, environmentWith({}), dir_.path());
-    std::string out;
-    if (waitFor([&] { return (out = readFile(server_.outPath)).find('\n') != std::string::npos; }))
-        display_ = ":" + out.substr(0, out.find('\n'));
+Xvfb::Xvfb(const std::vector<std::string>& options, bool later) : options_(options) {
+    for (int n = 100 + ::getpid() % 300; later && display_.empty(); ++n)
+        if (!pathExists("/tmp/.X" + std::to_string(n) + "-lock"))
+            display_ = ":" + std::to_string(n);
+    if (!later && !start()) display_.clear();
 }
 
-Xvfb::~Xvfb() {
+bool Xvfb::start() {
+    std::vector<std::string> argv{"/usr/bin/Xvfb", "-displayfd", "1",   "-screen", "0",
+                                  "1024x768x24",   "-nolisten",  "tcp", "-noreset"};
+    if (ok()) argv.insert(argv.begin() + 1, display_);
+    argv.insert(argv.end(), options_.begin(), options_.end());
+    server_ = spawnProcess(argv, environmentWith({}), dir_.path());
+    std::string out;
+    if (!waitFor([&] { return (out = readFile(server_.outPath)).find('\n') != std::string::npos; }))
+        return false;
+    display_ = ":" + out.substr(0, out.find('\n'));
+    return true;
+}
+
+void Xvfb::stop() {
     server_.kill(SIGTERM);
+    server_.kill(SIGCONT);  // a stopped server acts on it only then
     server_.wait();
 }
 

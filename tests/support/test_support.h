@@ -71,8 +71,8 @@ struct Process {
 Process spawnProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                      const std::string& outDir, const std::vector<int>& blocked = {});
 
-// Pids of the processes whose command line mentions `text`.
-std::vector<pid_t> processesMentioning(const std::string& text);
+// Pids of the other processes whose command line mentions `text` (and that run `program`).
+std::vector<pid_t> processesMentioning(const std::string& text, const std::string& program = "");
 
 // This process's environment less the names in `drop`, plus `add`.
 std::vector<std::string> environmentWith(const std::vector<std::string>& add,
@@ -111,16 +111,20 @@ class HostTest : public ::testing::Test {
                           std::chrono::milliseconds within = std::chrono::seconds(5));
 };
 
-// An X server on a free display for as long as the object lives.
+// An X server on a free display for as long as the object lives: started at once, or `later`
+// on a display number kept for it (start() then, and again after stop()).
 class Xvfb {
   public:
-    explicit Xvfb(const std::vector<std::string>& options = {});  // more server options
-    ~Xvfb();  // SIGTERM, so the server removes its lock and socket
+    explicit Xvfb(const std::vector<std::string>& options = {}, bool later = false);
+    ~Xvfb() { stop(); }
+    bool start();  // true once it takes clients
+    void stop();   // SIGTERM, so the server removes its lock and socket
     const std::string& display() const { return display_; }  // ":N", empty on failure
     bool ok() const { return !display_.empty(); }
     void kill(int sig) const { server_.kill(sig); }
 
   private:
+    std::vector<std::string> options_;
     TempDir dir_;
     Process server_;
     std::string display_;

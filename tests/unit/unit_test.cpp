@@ -4,7 +4,6 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include "app/driver_config.h"
 #include "app/options.h"
 #include "app/quorva_desktop.h"
 #include "platform/files.h"
@@ -35,19 +34,6 @@ TEST(Rules, HomeAndEnglishArguments) {
         EXPECT_EQ(app::homeFolder(args, gone, "/u"), homeWithoutCwd);
     }
     EXPECT_EQ(app::homeFolder({"q"}, cwd, std::nullopt), std::nullopt);  // no user home at all
-}
-
-TEST(Rules, DriverEnvironmentIsFilteredAndCompleted) {
-    platform::Environment inherited, expected;
-    for (const char* name : {"API_KEY_FILE", "api_key", "vov_driver_mode", "X_VOV_DRIVER_Y"})
-        inherited.emplace_back(name, "v"), expected.emplace_back(name, "v");
-    for (const char* name : {"VOV_DRIVER_SOCKET", "MY_API_KEY", "API_KEY", "VOV_DRIVER_TELEMETRY"})
-        inherited.emplace(inherited.begin() + 1, name, "1");
-    expected.insert(expected.end(), {{"VOV_DRIVER_EMBEDDED", "1"},
-                                     {"VOV_DRIVER_HOST_BUNDLE_ID", "com.quorva.desktop"},
-                                     {"VOV_DRIVER_PERMISSION_MODE", "standard"},
-                                     {"VOV_DRIVER_TELEMETRY", "0"}});
-    EXPECT_THAT(app::driverEnvironment(inherited), ::testing::UnorderedElementsAreArray(expected));
 }
 
 TEST(Rules, RegistrationNameIsASigned32BitDecimal) {
@@ -133,11 +119,6 @@ TEST(StatusFile, ExactBytesForEachProbeCombination) {
         seen += "\n" + test::readFile(path);
     }
     EXPECT_EQ(seen + "\n", expected);
-    HostStatus odd = makeHostStatus(false, true, -1);
-    odd.owner = "\"Q\\\n\x01\u00e9";  // quote, backslash, line feed, control, UTF-8
-    EXPECT_EQ(serialise(odd), R"({"accessibility":false,"bundle_id":"com.quorva.desktop",)"
-                              R"("host_pid":-1,"owner":"\"Q\\\n\u0001é",)"
-                              R"("screen_recording":true,"status":"permission_required"})");
 }
 
 TEST(StatusFile, FailedWriteKeepsTheOldFileAndLeavesNoLitter) {
