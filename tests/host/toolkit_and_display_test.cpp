@@ -55,7 +55,9 @@ TEST_F(Late, ServerThatComesLaterIsSeenWithinTwoTicks) {
         SCOPED_TRACE(how);
         fs::remove_all(home);
         test::Xvfb x({}, true);
-        if (how != "started late") ASSERT_TRUE(x.start());
+        if (how != "started late") {
+            ASSERT_TRUE(x.start());
+        }
         if (how == "stopped at start") x.kill(SIGSTOP);
         auto host = start("", "export DISPLAY=" + x.display());
         if (how == "restarted" || how == "stopped") {
