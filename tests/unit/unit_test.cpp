@@ -4,8 +4,11 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <thread>
+
 #include "app/options.h"
 #include "app/quorva_desktop.h"
+#include "platform/child_process.h"
 #include "platform/files.h"
 #include "supervision/clients.h"
 #include "supervision/registration.h"
@@ -163,6 +166,25 @@ TEST(Requests, UrlOpenerGetsNoSecrets) {
     EXPECT_THAT(out, ::testing::Not(::testing::HasSubstr("SERVICE_API_KEY")));
     EXPECT_THAT(out, ::testing::Not(::testing::HasSubstr("VOV_DRIVER_MODE")));
     ::setenv("PATH", path.c_str(), 1);
+}
+
+// However often it is told to, a child gets one SIGTERM.
+TEST(ChildProcess, TerminateSignalsOnlyOnce) {
+    test::TempDir tmp;
+    platform::ChildProcess child;
+    child.setExecutable("/bin/sh");
+    child.setEnvironment({{"PATH", "/usr/bin:/bin"}});
+    child.setArguments({"-c", "trap 'echo >> terms' TERM; cd " + tmp.path() +
+                                  " && echo $$ > pid; while :; do sleep 0.05; done"});
+    ASSERT_TRUE(child.launch());
+    ASSERT_TRUE(test::waitFor([&] { return !test::readFile(tmp / "pid").empty(); }));
+    child.terminate();
+    ASSERT_TRUE(test::waitFor([&] { return test::readFile(tmp / "terms") == "\n"; }));
+    child.terminate();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(test::readFile(tmp / "terms"), "\n");
+    ::kill(std::stoi(test::readFile(tmp / "pid")), SIGKILL);
+    EXPECT_TRUE(test::waitFor([&] { return !child.isRunning(); }));
 }
 
 struct FakeSystem : platform::System {
