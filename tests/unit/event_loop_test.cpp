@@ -34,7 +34,7 @@ TEST(EventLoop, TimersKeepTheirScheduleAcrossTheHandOverToQt) {
     ASSERT_EQ(firings.size(), 5u);
     const double expected[] = {250, 500, 900, 1000, 1250};
     for (std::size_t i = 0; i < firings.size(); ++i)
-        EXPECT_NEAR(firings[i] / 1ms, expected[i], 70) << i;
+        EXPECT_NEAR(firings[i] / 1ms, expected[i], 100) << i;
     ASSERT_EQ(waits.size(), 3u);  // the fifth firing's comes once the loop has left
     for (const auto wait : waits) EXPECT_LT(wait, 100ms);
 }
