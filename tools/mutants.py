@@ -28,7 +28,7 @@ class Mutant:
 
 # The fast tests each area's code can reach; the packaging checks (cpack,
 # lintian, the set-up scripts) reach none of it and are never run.
-_EVERY = r"^(Rules|ScanClients|StatusFile|Requests|Tick|EventLoop|Host|Owned|Late|Idle|" \
+_EVERY = r"^(Rules|ScanClients|StatusFile|Requests|Tick|EventLoop|ChildProcess|Host|Owned|Late|Idle|" \
          r"PermissionsWindow|Client|Trust|Ctl)\."
 AREA_TESTS = {
     "host": _EVERY,
