@@ -140,10 +140,11 @@ std::vector<pid_t> processesMentioning(const std::string& text, const std::strin
     for (const auto& e : fs::directory_iterator("/proc", ec)) {
         const std::string name = e.path().filename();
         if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        const pid_t pid = std::stoi(name);
         const std::string cmd = readFile("/proc/" + name + "/cmdline");
-        if (cmd.find(text) != std::string::npos && std::stoi(name) != ::getpid() &&
+        if (cmd.find(text) != std::string::npos && pid != ::getpid() &&
             (program.empty() || cmd.substr(0, cmd.find('\0')).ends_with("/" + program)))
-            pids.push_back(std::stoi(name));
+            pids.push_back(pid);
     }
     return pids;
 }
@@ -228,7 +229,7 @@ Xvfb::Xvfb(const std::vector<std::string>& options, bool later) : options_(optio
     for (int n = 100 + ::getpid() % 300; later && display_.empty(); ++n)
         if (!pathExists("/tmp/.X" + std::to_string(n) + "-lock"))
             display_ = ":" + std::to_string(n);
-    if (!later && !start()) display_.clear();
+    if (!later) start();
 }
 
 bool Xvfb::start() {
