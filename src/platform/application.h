@@ -39,6 +39,10 @@ class Application {
     // does nothing.
     void terminate(int exitStatus);
 
+    // A quit signal has come (SIGTERM, SIGINT, SIGHUP): safe from anywhere,
+    // for work that waits before the event loop runs.
+    static bool quitSignalled();
+
     // Safe from any thread: `block` runs later on the main thread, once the
     // event loop runs.
     static void postToMain(std::function<void()> block);

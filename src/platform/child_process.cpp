@@ -2,13 +2,16 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <system_error>
 #include <thread>
 
+#include "platform/event_loop.h"
 #include "platform/files.h"
 #include "platform/guard_link.h"
 #include "platform/spawn.h"
@@ -50,7 +53,8 @@ bool ChildProcess::launch() {
     SpawnRequest request{.argv = {executable_},
                          .env = environmentStrings(environment_),
                          .stdoutFd = stdoutFd_,
-                         .stderrFd = stderrFd_};
+                         .stderrFd = stderrFd_,
+                         .ownSession = !state_->guardProgram.empty()};
     request.argv.insert(request.argv.end(), arguments_.begin(), arguments_.end());
     {
         std::lock_guard lock(state_->mutex);
@@ -58,45 +62,88 @@ bool ChildProcess::launch() {
         state_->launched = true;
     }
     if (!startDetached([state = state_] { waitForEnd(state); })) return false;
-    const pid_t pid = guard_.empty() ? spawnChild(request) : spawnGuarded(request);
+    const bool guarded = !state_->guardProgram.empty();
+    const pid_t pid = guarded ? spawnGuarded(request) : spawnChild(request);
     // The waiting thread may reap the child only from here on: until then a
-    // guard that watches it by pid sees the driver's own process.
-    const bool armed = pid > 0 && (guard_.empty() || guard::handOver(state_->guardLink.fd(), pid));
+    // guard that watches it by pid sees the child's own process.
     {
         std::lock_guard lock(state_->mutex);
         state_->pid = pid;
         state_->running = pid > 0;
     }
     state_->started.notify_all();
-    if (pid > 0 && !armed) terminate();  // unwatched: it may not run on
-    return armed;
+    if (pid <= 0) return false;
+    if (!guarded) return true;
+    if (!state_->guardArmed) {
+        terminate();  // unwatched, it may not run on
+        std::lock_guard lock(state_->mutex);
+        endGuard(*state_);
+        return false;
+    }
+    watchGuard(state_);
+    return true;
 }
 
-// The guard first, so that it watches the child before the child runs. The
-// guard's link is made here and only the host keeps its end.
+// The guard first, so that it watches the child before the child runs.
 pid_t ChildProcess::spawnGuarded(SpawnRequest& request) {
-    int link[2];
-    if (!guard::makeLink(link)) return -1;
-    FileHandle hostEnd(link[0]), guardEnd(link[1]);
-    const FileHandle null(::open("/dev/null", O_RDWR | O_CLOEXEC));
-    if (!null.valid()) return -1;
-    const pid_t guardPid = spawnChild({.argv = {guard_},
-                                       .env = {},  // it needs none
-                                       .stdinFd = null.fd(),
-                                       .stdoutFd = null.fd(),
-                                       .stderrFd = null.fd(),
-                                       .passFd = guardEnd.fd()});
-    guardEnd = FileHandle();
-    {
-        std::lock_guard lock(state_->mutex);
-        state_->guardPid = guardPid;
-    }
-    if (guardPid <= 0) return -1;
-    request.guardLinkFd = hostEnd.fd();
+    State& s = *state_;
+    s.guardPid = guard::start(s.guardProgram, s.guardLink);
+    if (s.guardPid <= 0) return -1;
+    if (guard::childHandsItselfOver()) request.guardLinkFd = s.guardLink.fd();
     const pid_t pid = spawnChild(request);
-    // Without a driver the guard sees its link close, and ends.
-    if (pid > 0) state_->guardLink = std::move(hostEnd);
+    if (pid <= 0) {
+        endGuard(s);  // it would wait for ever for a child that never came
+        return -1;
+    }
+    s.guardArmed = (guard::childHandsItselfOver() || guard::handOver(s.guardLink.fd(), pid)) &&
+                   guard::awaitArmed(s.guardLink.fd());
     return pid;
+}
+
+// A guard that ends while its child runs and has not been stopped (SIGKILL is
+// the one signal that ends it) is reaped and another put in its place, so the
+// child is unwatched for no longer than a turn of the event loop. One that
+// ends before it said it watches cannot run: then the child is stopped, as
+// at launch.
+void ChildProcess::watchGuard(const std::shared_ptr<State>& state) {
+    EventLoop::main().watchReadable(state->guardLink.fd(), [state] {
+        std::lock_guard lock(state->mutex);
+        char buf[16];
+        ssize_t n;
+        // Never waits: the watch may fire for a link that came in its place.
+        while ((n = ::recv(state->guardLink.fd(), buf, sizeof buf, MSG_DONTWAIT)) < 0 &&
+               errno == EINTR) {
+        }
+        if (n > 0 && std::memchr(buf, guard::kArmed, static_cast<std::size_t>(n)))
+            state->guardArmed = true;
+        if (n != 0) return;
+        const bool wasArmed = state->guardArmed;
+        EventLoop::main().unwatch(state->guardLink.fd());
+        endGuard(*state);
+        if (!state->running || state->signalled) return;
+        if (wasArmed && replaceGuard(*state)) return watchGuard(state);
+        state->signalled = true;
+        ::kill(state->pid, SIGTERM);
+    });
+}
+
+bool ChildProcess::replaceGuard(State& state) {
+    state.guardPid = guard::start(state.guardProgram, state.guardLink);
+    if (state.guardPid > 0 && guard::handOver(state.guardLink.fd(), state.pid)) return true;
+    endGuard(state);
+    return false;
+}
+
+// Whatever the host started, it ends and reaps; the link goes with it.
+void ChildProcess::endGuard(State& state) {
+    if (state.guardPid > 0) {
+        ::kill(state.guardPid, SIGKILL);
+        while (::waitpid(state.guardPid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }
+    state.guardPid = -1;
+    state.guardArmed = false;
+    state.guardLink = FileHandle();
 }
 
 void ChildProcess::waitForEnd(const std::shared_ptr<State>& state) {
@@ -106,12 +153,7 @@ void ChildProcess::waitForEnd(const std::shared_ptr<State>& state) {
         state->started.wait(lock, [&] { return state->pid != 0; });
         pid = state->pid;
     }
-    const auto reapGuard = [&] {
-        if (state->guardPid > 0)
-            while (::waitpid(state->guardPid, nullptr, 0) < 0 && errno == EINTR) {
-            }
-    };
-    if (pid < 0) return reapGuard();  // the launch failed
+    if (pid < 0) return;  // the launch failed
     // Wait without reaping first: until `running` is cleared under the lock,
     // the pid stays ours, so terminate() can never signal a recycled pid.
     siginfo_t info{};
@@ -128,7 +170,6 @@ void ChildProcess::waitForEnd(const std::shared_ptr<State>& state) {
         state->handler = nullptr;
     }
     if (handler) handler();
-    reapGuard();  // it ends once the child has
 }
 
 bool ChildProcess::isRunning() const {
@@ -138,9 +179,13 @@ bool ChildProcess::isRunning() const {
 void ChildProcess::terminate() {
     std::lock_guard lock(state_->mutex);
     if (!state_->running || state_->signalled) return;
-    if (state_->guardLink.valid()) guard::standDown(state_->guardLink.fd());
-    ::kill(state_->pid, SIGTERM);
     state_->signalled = true;
+    if (state_->guardLink.valid()) {
+        guard::standDown(state_->guardLink.fd());
+        // One that never said it watches might yet: it is not left to.
+        if (!state_->guardArmed && state_->guardPid > 0) ::kill(state_->guardPid, SIGKILL);
+    }
+    ::kill(state_->pid, SIGTERM);
 }
 
 void spawnDetachedQuietly(const std::vector<std::string>& argv, const Environment& env) {

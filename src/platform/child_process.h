@@ -20,11 +20,6 @@ struct SpawnRequest;
 // A child process (the NSTask of this host). It learns of the end of its own
 // child only: a thread of its own waits on that one pid, so no other child of
 // the host is ever reaped by it. It is sent at most one SIGTERM, ever.
-//
-// Given a guard program, launch() starts that first and has it watch the
-// child before the child runs; when the host ends without having stopped the
-// child (killed, crashed), the guard sends it the one SIGTERM. The guard ends
-// with the host, and at once when the child ends by itself.
 class ChildProcess {
   public:
     ChildProcess() = default;
@@ -44,15 +39,20 @@ class ChildProcess {
     // Called once, on the waiting thread, after the child has ended.
     void setTerminationHandler(std::function<void()> handler);
     void clearTerminationHandler() { setTerminationHandler(nullptr); }
-    // The guard program. If it cannot be started, or does not arm, nothing
-    // runs: launch() fails.
-    void setGuard(std::string program) { guard_ = std::move(program); }
+    // The child runs in a session of its own (nothing sent to this
+    // process's group or from its terminal reaches it), watched by
+    // `guardProgram`, which sends it its one SIGTERM should this process end
+    // without having stopped it (killed, crashed). The guard is started
+    // first, and launch() succeeds once it watches the child, however long
+    // that takes; a guard that ends while the child runs is replaced.
+    void setGuard(std::string guardProgram) { state_->guardProgram = std::move(guardProgram); }
 
     bool launch();
     bool isRunning() const;
     // SIGTERM to a running child that has had none; returns at once. The
-    // guard is stood down first: should the host end between the two steps,
-    // the child gets no SIGTERM rather than two.
+    // guard is stood down first (one that never said it watches is killed):
+    // should the host end between the two steps, the child gets no SIGTERM
+    // rather than two.
     void terminate();
 
   private:
@@ -65,13 +65,19 @@ class ChildProcess {
         pid_t pid = 0;
         std::atomic<bool> running{false};
         bool signalled = false;
+        std::string guardProgram;
         pid_t guardPid = -1;
-        FileHandle guardLink;  // the host's end
+        bool guardArmed = false;  // the guard said it watches the child
+        FileHandle guardLink;     // the host's end
     };
     static void waitForEnd(const std::shared_ptr<State>& state);
     pid_t spawnGuarded(SpawnRequest& request);
+    // What the host does when its guard's link says something: note that the
+    // guard is armed, or, when it ended, put another in its place.
+    static void watchGuard(const std::shared_ptr<State>& state);
+    static bool replaceGuard(State& state);
+    static void endGuard(State& state);
 
-    std::string guard_;
     std::string executable_;
     std::vector<std::string> arguments_;
     Environment environment_;

@@ -60,6 +60,11 @@ void EventLoop::watchReadable(int fd, std::function<void()> action) {
     if (toolkit_) toolkit_->whenReadable(fd, [this, fd] { dispatch(fd); });
 }
 
+void EventLoop::unwatch(int fd) {
+    std::erase_if(watches_, [fd](const Watch& w) { return w.fd == fd; });
+    if (toolkit_) toolkit_->stopWatching(fd);
+}
+
 void EventLoop::post(std::function<void()> block) {
     bool first;
     {

@@ -37,6 +37,8 @@ class EventLoop {
     void removeTimer(TimerId id);
     // `action` whenever `fd` is readable; it must read what is there.
     void watchReadable(int fd, std::function<void()> action);
+    // No more actions for `fd` (before it is closed).
+    void unwatch(int fd);
     // Safe from any thread: `block` runs on the loop's thread, in turn.
     void post(std::function<void()> block);
 

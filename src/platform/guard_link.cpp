@@ -1,24 +1,40 @@
+#include "platform/guard_link.h"
+
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 
-#include "platform/guard_link.h"
+#include "platform/application.h"
+#include "platform/spawn.h"
 
 namespace platform::guard {
 
-// The host's quit signals may interrupt the wait; they do not shorten it.
+pid_t start(const std::string& program, FileHandle& hostEnd) {
+    int link[2];
+    if (!makeLink(link)) return -1;
+    FileHandle host(link[0]);
+    const FileHandle guard(link[1]);
+    const FileHandle null(::open("/dev/null", O_RDWR | O_CLOEXEC));
+    if (!null.valid()) return -1;
+    const pid_t pid = spawnChild({.argv = {program},
+                                  .env = {},  // it needs none
+                                  .stdinFd = null.fd(),
+                                  .stdoutFd = null.fd(),
+                                  .stderrFd = null.fd(),
+                                  .passFd = guard.fd(),
+                                  .ownSession = true});
+    if (pid > 0) hostEnd = std::move(host);
+    return pid;
+}
+
+// No deadline: a machine that is slow at login must not fail the start. A
+// quit signal still ends the wait (the host then quits).
 bool awaitArmed(int hostEnd) {
-    using Clock = std::chrono::steady_clock;
-    const auto end = Clock::now() + std::chrono::milliseconds(kArmTimeoutMs);
     pollfd answer{hostEnd, POLLIN, 0};
-    for (;;) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now());
-        const int ready = ::poll(&answer, 1, static_cast<int>(std::max<long>(left.count(), 0)));
-        if (ready == 1) break;
-        if (ready == 0 || errno != EINTR) return false;
-    }
+    while (::poll(&answer, 1, -1) != 1)
+        if (errno != EINTR || Application::quitSignalled()) return false;
     char byte = 0;
     ssize_t n;
     while ((n = ::read(hostEnd, &byte, 1)) < 0 && errno == EINTR) {

@@ -20,11 +20,15 @@ bool makeLink(int fds[2]) {
     return true;
 }
 
-// The child is unreaped until this returns (the host waits for it only
-// afterwards), so the pid the guard watches is still the driver's.
+// posix_spawn runs nothing of ours between fork and exec.
+bool childHandsItselfOver() {
+    return false;
+}
+
+// The child is unreaped until the host has seen its end, so the pid the
+// guard watches is still the child's.
 bool handOver(int hostEnd, pid_t child) {
-    return ::write(hostEnd, &child, sizeof child) == static_cast<ssize_t>(sizeof child) &&
-           awaitArmed(hostEnd);
+    return ::write(hostEnd, &child, sizeof child) == static_cast<ssize_t>(sizeof child);
 }
 
 void standDown(int hostEnd) {

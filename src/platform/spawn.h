@@ -17,6 +17,9 @@ struct SpawnRequest {
     int stdinFd = -1, stdoutFd = -1, stderrFd = -1;
     int passFd = -1;          // becomes the child's descriptor 3
     bool searchPath = false;  // a bare program name is looked up on PATH
+    // A session (and process group) of its own: what is sent to the parent's
+    // group or comes from its terminal (Ctrl-C, a hangup) never reaches it.
+    bool ownSession = false;
     // The host's end of a guard's link (see guard_link.h). On Linux the child
     // hands the guard a pidfd of itself before its exec; elsewhere the caller
     // hands the pid over after the spawn.

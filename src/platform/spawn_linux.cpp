@@ -2,14 +2,13 @@
 // hand itself to its guard before exec (posix_spawn has no place for that).
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
+#include "platform/guard_link.h"
 #include "platform/spawn.h"
 
 namespace platform {
@@ -21,28 +20,12 @@ void closeFrom(int first) {
         ::close(static_cast<int>(fd));
 }
 
-// Sends the guard a pidfd of this very process. The guard runs already
-// (exec'd before this child was made) and reads it before it can see the
-// link close, so a host killed at any moment after this still has its driver
-// stopped; and a pidfd can never reach a process that reused the pid. The
-// host waits for the guard's answer while the driver starts.
+// Sends the guard a pidfd of this very process. The guard runs already and
+// reads it before it can see the link close, so a host killed at any moment
+// after this still has its driver stopped.
 bool handSelfToGuard(int link) {
     const int self = static_cast<int>(::syscall(SYS_pidfd_open, ::syscall(SYS_getpid), 0));
-    if (self < 0) return false;
-    char byte = 0;
-    iovec iov{&byte, 1};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof self)] = {};
-    msghdr msg{};
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    cmsghdr* c = CMSG_FIRSTHDR(&msg);
-    c->cmsg_level = SOL_SOCKET;
-    c->cmsg_type = SCM_RIGHTS;
-    c->cmsg_len = CMSG_LEN(sizeof self);
-    std::memcpy(CMSG_DATA(c), &self, sizeof self);
-    return ::sendmsg(link, &msg, MSG_NOSIGNAL) == 1;
+    return self >= 0 && guard::sendDescriptor(link, self);
 }
 
 // Everything the child needs, prepared before vfork: the child may only make
@@ -58,6 +41,10 @@ struct Child {
     struct sigaction defaults {};
     defaults.sa_handler = SIG_DFL;
     for (int sig = 1; sig < NSIG; ++sig) ::sigaction(sig, &defaults, nullptr);
+    if (c.request.ownSession && ::setsid() < 0) {
+        *c.failure = errno;
+        ::_exit(127);
+    }
     if (c.request.guardLinkFd >= 0 && !handSelfToGuard(c.request.guardLinkFd)) {
         *c.failure = errno ? errno : ECHILD;
         ::_exit(127);

@@ -10,7 +10,7 @@ namespace {
 
 struct SpawnAttributes {
     posix_spawnattr_t attr;
-    SpawnAttributes() {
+    explicit SpawnAttributes(bool ownSession) {
         posix_spawnattr_init(&attr);
         sigset_t all, none;
         sigfillset(&all);
@@ -18,8 +18,9 @@ struct SpawnAttributes {
         posix_spawnattr_setsigdefault(&attr, &all);
         posix_spawnattr_setsigmask(&attr, &none);
         // Nothing but the three standard streams is inherited.
-        posix_spawnattr_setflags(
-            &attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_CLOEXEC_DEFAULT);
+        const int flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
+                          POSIX_SPAWN_CLOEXEC_DEFAULT | (ownSession ? POSIX_SPAWN_SETSID : 0);
+        posix_spawnattr_setflags(&attr, static_cast<short>(flags));
     }
     ~SpawnAttributes() { posix_spawnattr_destroy(&attr); }
 };
@@ -46,7 +47,7 @@ pid_t spawnChild(const SpawnRequest& request) {
         posix_spawn_file_actions_addinherit_np(&fa.actions, 3);
     else if (request.passFd >= 0)
         posix_spawn_file_actions_adddup2(&fa.actions, request.passFd, 3);
-    SpawnAttributes sa;
+    SpawnAttributes sa(request.ownSession);
     const auto argv = cStrings(request.argv);
     const auto envp = cStrings(request.env);
     auto* start = request.searchPath ? ::posix_spawnp : ::posix_spawn;

@@ -45,6 +45,7 @@ class Toolkit {
     virtual void quit() = 0;
     // `action` runs on the main thread whenever `fd` is readable.
     virtual void whenReadable(int fd, std::function<void()> action) = 0;
+    virtual void stopWatching(int fd) = 0;
     virtual std::unique_ptr<ToolkitTimer> timer(std::function<void()> action) = 0;
     virtual std::unique_ptr<ToolkitWindow> window(const WindowLayout& layout) = 0;
     virtual bool registerFont(const std::string& path) = 0;

@@ -1,9 +1,10 @@
-// quorva-driver-guard, started by the host together with its driver. It
-// holds one end of a link whose other end only the host holds. When the link
-// closes without the host having said it stops the driver itself (the host
-// was killed or crashed), it sends the driver its one SIGTERM, through a
-// pidfd, so a process that reused the pid is never signalled. It ends then,
-// at once when the driver ends by itself, or when the host stands it down.
+// quorva-driver-guard, started by the host together with its driver (and
+// again should it end while the driver runs). It holds one end of a link
+// whose other end only the host holds. When the link closes without the host
+// having said it stops the driver itself (the host was killed or crashed), it
+// sends the driver its one SIGTERM, through a pidfd, so a process that reused
+// the pid is never signalled. It ends then, at once when the driver ends by
+// itself, or when the host stands it down.
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -12,7 +13,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <initializer_list>
 
 #include "platform/guard_link.h"
 
@@ -44,9 +44,12 @@ int receiveDriver() {
 }  // namespace
 
 int main() {
-    // A terminal's signals reach the whole process group; the host answers
-    // them and stands the guard down.
-    for (int sig : {SIGINT, SIGHUP, SIGPIPE}) ::signal(sig, SIG_IGN);
+    // It runs in a session of its own, so nothing sent to the host's group or
+    // terminal comes here; what is sent to it directly must not leave the
+    // driver unwatched either. SIGKILL alone ends it, and the host then puts
+    // another guard in its place.
+    for (int sig = 1; sig < NSIG; ++sig)
+        if (sig != SIGKILL && sig != SIGSTOP && sig != SIGCHLD) ::signal(sig, SIG_IGN);
     const int driver = receiveDriver();
     if (driver < 0) return 0;
     // Should the host be gone already, the poll below sees the link closed.

@@ -1,10 +1,12 @@
-// quorva-driver-guard, started by the host together with its driver. It
-// holds one end of a link whose other end only the host holds. When the link
-// closes without the host having said it stops the driver itself (the host
-// was killed or crashed), it sends the driver its one SIGTERM. The driver is
-// watched with kqueue from before the host may reap it, so an exit is seen
-// first and a process that reused the pid is never signalled. It ends then,
-// at once when the driver ends by itself, or when the host stands it down.
+// quorva-driver-guard, started by the host with its driver (and again should
+// it end while the driver runs). It holds one end of a link whose other end
+// only the host holds. When the link closes without the host having said it
+// stops the driver itself (the host was killed or crashed), it sends the
+// driver its one SIGTERM. The driver is watched with kqueue from before the
+// host may reap it, so an exit is seen first and a process that reused the
+// pid is never signalled. It ends then, at once when the driver ends by
+// itself, or when the host stands it down; no signal but SIGKILL ends it
+// otherwise, and the host puts a new guard in place of one that ended.
 // In the order kqueue(2) gives them.
 #include <sys/types.h>
 
@@ -21,11 +23,11 @@
 using namespace platform::guard;
 
 int main() {
-    // A terminal's signals reach the whole process group; the host answers
-    // them and stands the guard down.
-    ::signal(SIGINT, SIG_IGN);
-    ::signal(SIGHUP, SIG_IGN);
-    ::signal(SIGPIPE, SIG_IGN);
+    // It runs in a session of its own, so no group or terminal signal meant
+    // for the host comes here; whatever is sent to it directly must not
+    // leave the driver unguarded either.
+    for (int sig = 1; sig < NSIG; ++sig)
+        if (sig != SIGKILL && sig != SIGSTOP && sig != SIGCHLD) ::signal(sig, SIG_IGN);
     pid_t driver = 0;
     if (::read(kLinkFd, &driver, sizeof driver) != static_cast<ssize_t>(sizeof driver) ||
         driver <= 0)

@@ -4,6 +4,8 @@
 #include <QFontDatabase>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <map>
+#include <memory>
 
 #include "platform/qt/qt_window.h"
 
@@ -52,9 +54,11 @@ class QtToolkit final : public Toolkit {
     void exec() override { QApplication::exec(); }
     void quit() override { QCoreApplication::quit(); }
     void whenReadable(int fd, std::function<void()> action) override {
-        auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read);
-        QObject::connect(notifier, &QSocketNotifier::activated, std::move(action));
+        auto& notifier = notifiers_[fd];
+        notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+        QObject::connect(notifier.get(), &QSocketNotifier::activated, std::move(action));
     }
+    void stopWatching(int fd) override { notifiers_.erase(fd); }
     std::unique_ptr<ToolkitTimer> timer(std::function<void()> action) override {
         return std::make_unique<Timer>(std::move(action));
     }
@@ -67,6 +71,9 @@ class QtToolkit final : public Toolkit {
     bool hasFontFamily(const std::string& family) override {
         return QFontDatabase::hasFamily(QString::fromStdString(family));
     }
+
+  private:
+    std::map<int, std::unique_ptr<QSocketNotifier>> notifiers_;
 };
 
 }  // namespace
