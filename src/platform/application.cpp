@@ -44,7 +44,15 @@ void onQuitSignal(int) {
     errno = saved;
 }
 
-void onQuitOverdue(int) {
+// The quit's deadline, from the host's own timer; a SIGALRM that another
+// process sends is as fatal as it would be without a handler.
+void onAlarm(int sig, siginfo_t* info, void*) {
+    if (info && (info->si_code == SI_USER || info->si_code == SI_QUEUE
+#ifdef SI_TKILL
+                 || info->si_code == SI_TKILL
+#endif
+                 ))
+        return emergency::onFatalSignal(sig);
     int expected = QuitSignalled;
     if (phase.compare_exchange_strong(expected, EndingElsewhere)) emergency::end(0);
 }
@@ -92,6 +100,7 @@ int Application::run() {
     // An exception nobody caught (the host catches its own) still ends the
     // host the quiet way, with the driver stopped.
     std::set_terminate(endAfterFailure);
+    emergency::catchFatalSignals();
     installQuitSignals();
     // Found out before anything is launched, not when a window is first
     // wanted: the host could then never show one.
@@ -148,6 +157,10 @@ void Application::terminate(int exitStatus) {
     ::_exit(exitStatus);
 }
 
+bool Application::quitSignalled() {
+    return phase.load() != Running;
+}
+
 void Application::postToMain(std::function<void()> block) {
     EventLoop::main().post(std::move(block));
 }
@@ -171,7 +184,8 @@ void Application::installQuitSignals() {
     });
     struct sigaction sa {};
     sigemptyset(&sa.sa_mask);
-    sa.sa_handler = onQuitOverdue;
+    sa.sa_sigaction = onAlarm;
+    sa.sa_flags = SA_SIGINFO;
     ::sigaction(SIGALRM, &sa, nullptr);
     sa.sa_handler = onQuitSignal;
     sa.sa_flags = SA_RESTART;

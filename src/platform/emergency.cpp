@@ -15,15 +15,32 @@ void removeSocket() {
     if (const int fd = runtimeFd.load(); fd >= 0) ::unlinkat(fd, "driver.sock", 0);
 }
 
-// The signal stays blocked while this runs: raised again with the default
-// action, it ends the process as soon as the handler returns (a fault would
-// also simply recur).
-void onCrash(int sig) {
-    removeSocket();
-    struct sigaction defaults {};
-    defaults.sa_handler = SIG_DFL;
-    ::sigaction(sig, &defaults, nullptr);
-    ::raise(sig);
+// Those whose default action ends the process, less the ones named above.
+bool caughtHere(int sig) {
+    switch (sig) {
+        case SIGKILL:
+        case SIGSTOP:  // cannot be caught
+        case SIGCHLD:
+        case SIGCONT:
+        case SIGURG:
+        case SIGWINCH:  // ignored by default
+        case SIGTSTP:
+        case SIGTTIN:
+        case SIGTTOU:  // stop, not end
+        case SIGTERM:
+        case SIGINT:
+        case SIGHUP:
+        case SIGALRM:
+        case SIGPIPE:  // the host's own
+            return false;
+        default:
+            return true;
+    }
+}
+
+bool startedIgnored(int sig) {
+    struct sigaction old {};
+    return ::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN;
 }
 
 }  // namespace
@@ -37,7 +54,18 @@ void end(int status) {
     ::_exit(status);
 }
 
-void catchCrashes() {
+// The signal stays blocked while this runs: raised again with the default
+// action, it ends the process as soon as the handler returns (a fault would
+// also simply recur).
+void onFatalSignal(int sig) {
+    removeSocket();
+    struct sigaction defaults {};
+    defaults.sa_handler = SIG_DFL;
+    ::sigaction(sig, &defaults, nullptr);
+    ::raise(sig);
+}
+
+void catchFatalSignals() {
     // A stack overflow still finds a stack to run the handler on.
     static char altStack[64 * 1024];
     stack_t stack{};
@@ -45,10 +73,12 @@ void catchCrashes() {
     stack.ss_size = sizeof altStack;
     ::sigaltstack(&stack, nullptr);
     struct sigaction sa {};
-    sa.sa_handler = onCrash;
+    sa.sa_handler = onFatalSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_ONSTACK;
-    for (int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT}) ::sigaction(sig, &sa, nullptr);
+    for (int sig = 1; sig < NSIG; ++sig)
+        if (caughtHere(sig) && !startedIgnored(sig)) ::sigaction(sig, &sa, nullptr);
+    if (!startedIgnored(SIGPIPE)) ::signal(SIGPIPE, SIG_IGN);
 }
 
 }  // namespace platform::emergency

@@ -1,9 +1,10 @@
 #pragma once
 
-// The last resort when the host cannot run its shutdown: a crash (SIGSEGV,
-// SIGBUS, ...) or a main thread stuck where a quit cannot reach it. Only
-// async-signal-safe calls happen here. The driver is not signalled from
-// here: the driver's guard sends it its one SIGTERM once the host is gone.
+// The last resort when the host cannot run its shutdown: a fatal signal (a
+// crash, or SIGUSR1, SIGQUIT and the like sent from outside) or a main
+// thread stuck where a quit cannot reach it. Only async-signal-safe calls
+// happen here. The driver is not signalled from here: the driver's guard
+// sends it its one SIGTERM once the host is gone.
 namespace platform::emergency {
 
 // The locked runtime folder's descriptor, once held; -1 forgets it. The
@@ -14,9 +15,15 @@ void setRuntimeFolder(int fd);
 // the process at once with `status`.
 [[noreturn]] void end(int status);
 
-// From now on a crash (SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT) first
-// removes "driver.sock" from the held runtime folder, then goes on as the
-// crash it is: the default action, a core dump where one is made.
-void catchCrashes();
+// From now on every signal whose default action ends the process, but for
+// the quit signals (SIGTERM, SIGINT, SIGHUP: the normal quit), SIGALRM (the
+// quit's own deadline) and SIGPIPE (ignored: a write to a closed pipe fails
+// instead), first removes "driver.sock" from the held runtime folder, then
+// ends the process as that signal would have: the same status, a core dump
+// where one is made. A signal the host was started with ignored stays so.
+void catchFatalSignals();
+
+// The same, from another handler that found its signal to be fatal.
+void onFatalSignal(int sig);
 
 }  // namespace platform::emergency
