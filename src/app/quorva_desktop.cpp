@@ -24,9 +24,7 @@ std::optional<std::string> QuorvaDesktop::runtime() const {
 }
 
 bool QuorvaDesktop::homeLost() const {
-    if (!runtimeFolder_) return false;
-    const auto runtime = this->runtime();
-    return !runtime || !runtimeFolder_->isNamedBy(*runtime);
+    return runtimeFolder_ && runtimePath_ && !runtimeFolder_->isNamedBy(*runtimePath_);
 }
 
 bool QuorvaDesktop::english() const {

@@ -45,7 +45,10 @@ class QuorvaDesktop final : public platform::ApplicationDelegate,
 
     void tick();
     void showPermissions();
-    void publishStatus(bool accessibility, bool screenRecording);
+    // Whatever stands in the way of the status file is removed by
+    // `deadline`, or at a later write.
+    void publishStatus(bool accessibility, bool screenRecording,
+                       const platform::Deadline& deadline = platform::Deadline::never());
 
     // Worked out from `args` at every use; never cached. None when a
     // relative --home meets a working folder that is gone (or no user home
@@ -64,7 +67,7 @@ class QuorvaDesktop final : public platform::ApplicationDelegate,
 
   private:
     bool launchDriver(const std::string& runtime, const std::string& programs,
-                      const std::string& resources);
+                      const std::string& resources, int log);
     // Any start-up failure: no message, the quit request with status 1.
     void failStartup();
     // The runtime path no longer leads to the folder this host holds (moved,
@@ -72,6 +75,9 @@ class QuorvaDesktop final : public platform::ApplicationDelegate,
     bool homeLost() const;
 
     platform::System& system_;
+    // The runtime folder's path as start-up found it; what the home is
+    // judged by while the host runs.
+    std::optional<std::string> runtimePath_;
     // One host per home: the runtime folder, locked until the process ends.
     // Only its holder may start a driver or change the folder.
     std::optional<platform::RuntimeFolder> runtimeFolder_;

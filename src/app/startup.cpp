@@ -9,14 +9,16 @@
 // Everything up to the driver's launch; none of it waits for the toolkit's
 // GUI. The supervision start follows once the toolkit runs.
 void QuorvaDesktop::applicationWillFinishLaunching() try {
-    const auto runtime = this->runtime();
+    // The home is judged from now on by the folder this names now, whatever
+    // becomes of the working folder a relative --home hangs off.
+    runtimePath_ = this->runtime();
     // Without its app folder the host would look for its driver in "/"; a
     // socket path that does not fit an address can never be served. Either
     // way nothing is started, and the home is left as it is.
     const auto programs = platform::programFolder();
     const auto resources = platform::resourceFolder();
-    if (!runtime || !programs || !resources ||
-        !platform::fitsSocketAddress(platform::joinPath(*runtime, "driver.sock")))
+    if (!runtimePath_ || !programs || !resources ||
+        !platform::fitsSocketAddress(platform::joinPath(*runtimePath_, "driver.sock")))
         return failStartup();
     switch (takeRuntimeFolder()) {
         case platform::LockOutcome::HeldElsewhere:
@@ -26,8 +28,15 @@ void QuorvaDesktop::applicationWillFinishLaunching() try {
         case platform::LockOutcome::Acquired:
             break;
     }
+    // What stands in the folder is judged before anything is made in it, so
+    // a start that cannot work leaves the folder as it found it.
+    bool noLog = false;
+    auto log = runtimeFolder_->openLog("desktop.log", false, 0600, &noLog);
+    if ((!log && !noLog) || !runtimeFolder_->mayHoldFolder("clients")) return failStartup();
     if (!runtimeFolder_->createFolder("clients", 0700)) return failStartup();
-    if (!launchDriver(*runtime, *programs, *resources)) return failStartup();
+    if (!log) log = runtimeFolder_->openLog("desktop.log", true, 0600);
+    if (!log || !launchDriver(*runtimePath_, *programs, *resources, log->fd()))
+        return failStartup();
     launched_ = true;
 } catch (...) {
     // Out of memory or threads: stop whatever was started, as a quit does.
@@ -35,11 +44,12 @@ void QuorvaDesktop::applicationWillFinishLaunching() try {
 }
 
 platform::LockOutcome QuorvaDesktop::takeRuntimeFolder() {
-    const auto runtime = this->runtime();
-    if (!runtime || !platform::createDirectory(*runtime, 0700))
+    if (!runtimePath_) runtimePath_ = runtime();
+    if (!runtimePath_ || !platform::createDirectory(*runtimePath_, 0700))
         return platform::LockOutcome::Failed;
-    // The folder itself, never a link in its place.
-    auto folder = platform::RuntimeFolder::open(*runtime);
+    // The folder itself, or the user's own link to a folder of the user's;
+    // never one another user owns or can write in.
+    auto folder = platform::RuntimeFolder::open(*runtimePath_);
     if (!folder) return platform::LockOutcome::Failed;
     // Before anything in the folder is touched: two hosts on one home would
     // overwrite each other's status and remove each other's socket.
@@ -48,29 +58,27 @@ platform::LockOutcome QuorvaDesktop::takeRuntimeFolder() {
         folder->createFile("show-permissions", 0600);  // shown at that host's next tick
     if (outcome != platform::LockOutcome::Acquired) return outcome;
     runtimeFolder_ = std::move(folder);
-    // A crash, or a quit that cannot be acted on, still takes the socket
-    // away, from this folder only.
+    // A fatal signal, or a quit that cannot be acted on, still takes the
+    // socket away, from this folder only.
     platform::emergency::setRuntimeFolder(runtimeFolder_->descriptor());
-    platform::emergency::catchCrashes();
     return outcome;
 }
 
 bool QuorvaDesktop::launchDriver(const std::string& runtime, const std::string& programs,
-                                 const std::string& resources) {
+                                 const std::string& resources, int log) {
     auto process = std::make_unique<platform::ChildProcess>();
     process->setExecutable(platform::joinPath(resources, "vov-driver"));
     process->setArguments(app::driverArguments(platform::joinPath(runtime, "driver.sock")));
     process->setEnvironment(app::driverEnvironment(platform::environment()));
-    // Sends the driver its one SIGTERM should the host be killed or crash.
+    // Only the host signals the driver: one SIGTERM however the host ends
+    // (its guard sends it should the host be killed or crash), and nothing
+    // meant for the host's group or terminal.
     process->setGuard(platform::joinPath(programs, "quorva-driver-guard"));
 
-    if (!runtimeFolder_->exists("desktop.log")) runtimeFolder_->createFile("desktop.log", 0600);
     // Opened for appending, so a driver left from an earlier run and this
     // one cannot overwrite each other's lines.
-    auto log = runtimeFolder_->openForAppending("desktop.log");
-    if (!log) return false;
-    process->setStandardOutput(log->fd());
-    process->setStandardError(log->fd());
+    process->setStandardOutput(log);
+    process->setStandardError(log);
 
     // Runs on the waiting thread: touches no state, only asks the main
     // thread to quit.

@@ -1,7 +1,5 @@
 #include "client/trust.h"
 
-#include <grp.h>
-#include <pwd.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -10,21 +8,6 @@
 
 namespace quorva::detail {
 namespace {
-
-// The group is named after the owner, is the owner's primary group and lists
-// nobody else: Debian's user private group.
-bool isPrivateGroup(gid_t gid, uid_t owner) {
-    std::vector<char> pwBuf(16384), grBuf(65536);
-    passwd pw{}, *p = nullptr;
-    group gr{}, *g = nullptr;
-    if (::getpwuid_r(owner, &pw, pwBuf.data(), pwBuf.size(), &p) != 0 || !p ||
-        ::getgrgid_r(gid, &gr, grBuf.data(), grBuf.size(), &g) != 0 || !g)
-        return false;
-    if (p->pw_gid != gid || std::strcmp(g->gr_name, p->pw_name) != 0) return false;
-    for (char** member = g->gr_mem; *member; ++member)
-        if (std::strcmp(*member, p->pw_name) != 0) return false;
-    return true;
-}
 
 std::string octal(mode_t mode) {
     char buf[8];
@@ -54,20 +37,13 @@ std::string modeFix(Entry entry, const std::string& path) {
 
 }  // namespace
 
-Trust judgeTrust(uid_t owner, mode_t mode, uid_t me, bool privateGroup) {
-    if (owner != me) return Trust::ForeignOwner;
-    if (mode & S_IWOTH) return Trust::WritableByOthers;
-    if ((mode & S_IWGRP) && !privateGroup) return Trust::WritableByGroup;
-    return Trust::Trusted;
-}
-
 std::string distrust(Entry entry, const std::string& path, const struct stat& st,
                      const struct stat* folder) {
     mode_t mode = entry == Entry::Socket ? st.st_mode & ~0777 : st.st_mode;
     if (folder && !(folder->st_mode & S_IXOTH)) mode &= ~S_IWOTH;
     if (folder && !(folder->st_mode & S_IXGRP)) mode &= ~S_IWGRP;
     // Looked up only when it matters: the group databases can be slow.
-    const bool privateGroup = (mode & S_IWGRP) && isPrivateGroup(st.st_gid, st.st_uid);
+    const bool privateGroup = (mode & S_IWGRP) && platform::isPrivateGroup(st.st_gid, st.st_uid);
     switch (judgeTrust(st.st_uid, mode, ::geteuid(), privateGroup)) {
         case Trust::Trusted:
             return {};

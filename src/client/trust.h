@@ -4,16 +4,14 @@
 
 #include <string>
 
-// What a client may believe in a runtime folder. As ssh with its own files:
-// only what the calling user owns and nobody else can write, since anyone
-// who can write there can forge a status or put their own socket in place.
+#include "platform/ownership.h"
+
+// What a client may believe in a runtime folder: the host's own rule
+// (platform/ownership.h), with what to do about an entry that breaks it.
 namespace quorva::detail {
 
-enum class Trust { Trusted, ForeignOwner, WritableByGroup, WritableByOthers };
-
-// The rule on plain facts. A group-writable entry is trusted when its group
-// is private to the owner (`privateGroup`), as with Debian's user groups.
-Trust judgeTrust(uid_t owner, mode_t mode, uid_t me, bool privateGroup);
+using platform::judgeTrust;
+using platform::Trust;
 
 // The entries a client reads; each has its own remedy.
 enum class Entry { RuntimeFolder, StatusFile, Socket };

@@ -12,6 +12,10 @@ class Deadline {
         return Deadline(Clock::now() + budget);
     }
     static Deadline never() { return Deadline(Clock::time_point::max()); }
+    // The same deadline moved on by `by`: the time some other work took.
+    Deadline later(std::chrono::steady_clock::duration by) const {
+        return at_ == Clock::time_point::max() ? *this : Deadline(at_ + by);
+    }
     bool passed() const { return at_ != Clock::time_point::max() && Clock::now() >= at_; }
 
   private:

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 
+#include "platform/ownership.h"
 #include "platform/removal.h"
 #include "platform/replace.h"
 
@@ -36,10 +37,25 @@ bool writeAll(int fd, std::string_view bytes) {
 }  // namespace
 
 std::optional<RuntimeFolder> RuntimeFolder::open(const std::string& path) {
-    FileHandle h(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat st {};
-    if (!h.valid() || ::fstat(h.fd(), &st) != 0) return std::nullopt;
-    return RuntimeFolder(std::move(h), st.st_dev, st.st_ino);
+    struct stat at {
+    }, st{};
+    if (::lstat(path.c_str(), &at) != 0) return std::nullopt;
+    const bool link = S_ISLNK(at.st_mode);
+    if (link && at.st_uid != ::geteuid()) return std::nullopt;  // a link someone else made
+    FileHandle h(
+        ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (link ? 0 : O_NOFOLLOW)));
+    if (!h.valid() || ::fstat(h.fd(), &st) != 0 || trustOf(st) != Trust::Trusted)
+        return std::nullopt;
+    std::optional<Identity> through;
+    if (link) {
+        // The link followed must be the one judged.
+        struct stat again {};
+        if (::lstat(path.c_str(), &again) != 0 || again.st_dev != at.st_dev ||
+            again.st_ino != at.st_ino)
+            return std::nullopt;
+        through = Identity{at.st_dev, at.st_ino};
+    }
+    return RuntimeFolder(std::move(h), {st.st_dev, st.st_ino}, through);
 }
 
 LockOutcome RuntimeFolder::lock() const {
@@ -50,17 +66,39 @@ LockOutcome RuntimeFolder::lock() const {
     return LockOutcome::Acquired;
 }
 
+namespace {
+
+// Whether a failed lookup says for certain that nothing is there.
+bool definitelyGone(int error) {
+    return error == ENOENT || error == ENOTDIR || error == ELOOP || error == EACCES ||
+           error == ENAMETOOLONG;
+}
+
+}  // namespace
+
 bool RuntimeFolder::isNamedBy(const std::string& path) const {
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0)
-        return !(errno == ENOENT || errno == ENOTDIR || errno == ELOOP || errno == EACCES ||
-                 errno == ENAMETOOLONG);
-    return S_ISDIR(st.st_mode) && st.st_dev == dev_ && st.st_ino == ino_;
+    if (::lstat(path.c_str(), &st) != 0) return !definitelyGone(errno);
+    if (link_) {
+        if (!S_ISLNK(st.st_mode) || st.st_dev != link_->dev || st.st_ino != link_->ino)
+            return false;
+        if (::stat(path.c_str(), &st) != 0) return !definitelyGone(errno);
+    } else if (!S_ISDIR(st.st_mode)) {
+        return false;
+    }
+    return st.st_dev == folder_.dev && st.st_ino == folder_.ino;
 }
 
 bool RuntimeFolder::exists(const std::string& name) const {
     struct stat st {};
     return ::fstatat(handle_.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool RuntimeFolder::mayHoldFolder(const std::string& name) const {
+    struct stat st {};
+    if (::fstatat(handle_.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT;
+    return S_ISDIR(st.st_mode) && trustOf(st) == Trust::Trusted;
 }
 
 // chmod needs no read access, so even a umask of 0777 (which leaves a new
@@ -71,7 +109,8 @@ bool RuntimeFolder::createFolder(const std::string& name, mode_t mode) const {
     if (::mkdirat(fd, name.c_str(), mode) == 0)
         return ::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode) &&
                ::fchmodat(fd, name.c_str(), mode, 0) == 0;
-    return errno == EEXIST && ::fstatat(fd, name.c_str(), &st, 0) == 0 && S_ISDIR(st.st_mode);
+    return errno == EEXIST && ::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISDIR(st.st_mode);
 }
 
 bool RuntimeFolder::createFile(const std::string& name, mode_t mode) const {
@@ -80,29 +119,45 @@ bool RuntimeFolder::createFile(const std::string& name, mode_t mode) const {
     return h.valid() && ::fchmod(h.fd(), mode) == 0;
 }
 
-std::optional<FileHandle> RuntimeFolder::openForAppending(const std::string& name) const {
-    // O_NONBLOCK only so that a FIFO without a reader fails instead of hanging.
-    FileHandle h(::openat(handle_.fd(), name.c_str(),
-                          O_WRONLY | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (!h.valid()) return std::nullopt;
-    const int flags = ::fcntl(h.fd(), F_GETFL);
-    if (flags < 0 || ::fcntl(h.fd(), F_SETFL, flags & ~O_NONBLOCK) != 0) return std::nullopt;
+std::optional<FileHandle> RuntimeFolder::openLog(const std::string& name, bool create, mode_t mode,
+                                                 bool* missing) const {
+    // O_NONBLOCK only so that a FIFO fails (or is found out) instead of hanging.
+    const int flags = O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
+                      (create ? O_CREAT | O_EXCL : 0);
+    FileHandle h(::openat(handle_.fd(), name.c_str(), flags, mode));
+    if (missing) *missing = !h.valid() && errno == ENOENT;
+    struct stat st {};
+    if (!h.valid() || ::fstat(h.fd(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_uid != ::geteuid() || st.st_nlink != 1)
+        return std::nullopt;
+    if (create && ::fchmod(h.fd(), mode) != 0) return std::nullopt;
+    const int fl = ::fcntl(h.fd(), F_GETFL);
+    if (fl < 0 || ::fcntl(h.fd(), F_SETFL, fl & ~O_NONBLOCK) != 0) return std::nullopt;
     if (::lseek(h.fd(), 0, SEEK_END) < 0) return std::nullopt;
     return h;
 }
 
-bool RuntimeFolder::writeAtomically(const std::string& name, std::string_view bytes) const {
+bool RuntimeFolder::writeAtomically(const std::string& name, std::string_view bytes,
+                                    const Deadline& deadline) const {
     const int dir = handle_.fd();
     const std::string temp = "." + name + ".tmp";
-    constexpr int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-    FileHandle h(::openat(dir, temp.c_str(), flags, 0666));
-    if (!h.valid() && errno == EEXIST && ::unlinkat(dir, temp.c_str(), 0) == 0)
-        h = FileHandle(::openat(dir, temp.c_str(), flags, 0666));
+    // Whatever stands under the temporary name goes first; a folder that is
+    // not gone by the deadline waits for the next write.
+    if (exists(temp) && removeEntryAt(dir, temp.c_str(), deadline) != Removal::Removed)
+        return false;
+    FileHandle h(
+        ::openat(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (!h.valid()) return false;
     bool ok = ownerCanReadAndWrite(h.fd()) && writeAll(h.fd(), bytes);
     ok = ::close(h.release()) == 0 && ok;
-    ok = ok && replaceAt(dir, temp.c_str(), name.c_str());
-    if (!ok) ::unlinkat(dir, temp.c_str(), 0);
+    if (ok && !replaceAt(dir, temp.c_str(), name.c_str())) {
+        // Something a file cannot be renamed over (a folder) stands there.
+        ok = removeEntryAt(dir, name.c_str(), deadline) == Removal::Removed &&
+             replaceAt(dir, temp.c_str(), name.c_str());
+    }
+    // The old file, or what stood in its place, swapped out; or the new
+    // file, when it could not be put in place.
+    if (exists(temp)) removeEntryAt(dir, temp.c_str(), deadline);
     return ok;
 }
 
@@ -111,7 +166,11 @@ Removal RuntimeFolder::remove(const std::string& name, const Deadline& deadline)
 }
 
 std::optional<Folder> RuntimeFolder::openFolder(const std::string& name) const {
-    return Folder::openAt(handle_.fd(), name.c_str());
+    auto folder = Folder::openAt(handle_.fd(), name.c_str());
+    struct stat st {};
+    if (!folder || ::fstat(folder->handle_.fd(), &st) != 0 || trustOf(st) != Trust::Trusted)
+        return std::nullopt;
+    return folder;
 }
 
 }  // namespace platform

@@ -16,49 +16,67 @@ enum class LockOutcome { Acquired, HeldElsewhere, Failed };
 // The host's runtime folder, held open once start-up has found it: every
 // entry is reached relative to the open folder, never through its path
 // again, so a folder moved away or a link put in its place cannot lead the
-// host anywhere else.
+// host anywhere else. Entries are never opened through a link.
 class RuntimeFolder {
   public:
-    // The folder at `path` itself: a symbolic link there is refused.
+    // The folder at `path` itself, or the folder a symbolic link there leads
+    // to when the link is this user's own (people keep dotfolders on links).
+    // Either way the folder must be this user's and writable by nobody else
+    // (platform/ownership.h): anyone who could write in it could make the
+    // host write through a link, or forge its status. None otherwise.
     static std::optional<RuntimeFolder> open(const std::string& path);
 
     // An exclusive lock on the folder, held until the process ends however
     // it ends; children do not inherit it.
     LockOutcome lock() const;
-    // Whether `path` still names this very folder: a folder, not a link,
-    // with the same device and inode. Only a definite answer says no (an
-    // I/O error or lack of memory does not).
+    // Whether `path` still leads to this very folder the way it did at
+    // open(): the folder itself (not a link), or the very link that was
+    // followed then. Only a definite answer says no (an I/O error or lack of
+    // memory does not).
     bool isNamedBy(const std::string& path) const;
     // For the last-resort end, which may only make system calls.
     int descriptor() const { return handle_.fd(); }
 
     // True for any entry, a dangling link included.
     bool exists(const std::string& name) const;
-    // A folder given exactly `mode` whatever the umask; an existing folder
-    // (or a link to one) is used as it is.
+    // Nothing at `name`, or a folder that open() would accept.
+    bool mayHoldFolder(const std::string& name) const;
+    // A folder given exactly `mode` whatever the umask; an existing folder is
+    // used as it is (a link there is refused).
     bool createFolder(const std::string& name, mode_t mode) const;
     // An empty regular file with exactly `mode`; fails if anything is there.
     bool createFile(const std::string& name, mode_t mode) const;
-    // An existing file opened for appending, positioned at its end; a FIFO
-    // without a reader fails rather than hangs.
-    std::optional<FileHandle> openForAppending(const std::string& name) const;
+    // A log to append to, positioned at its end: a regular file of this
+    // user's with no other name, so that nothing written to it lands outside
+    // the folder (never a link, a hard link, a FIFO or a socket). With
+    // `create`, a new one with exactly `mode`, made only if nothing is there;
+    // without, an existing one, and `missing` says whether nothing was there.
+    std::optional<FileHandle> openLog(const std::string& name, bool create, mode_t mode,
+                                      bool* missing = nullptr) const;
     // Replaces `name` with `bytes` in one step through the fixed temporary
-    // ".<name>.tmp" (whatever a killed writer left there, a link included,
-    // is removed, never followed; a folder makes the write fail). Only one
+    // ".<name>.tmp". Whatever stands under either name (a file a killed
+    // writer left, a folder, a link, a FIFO) goes, links never followed,
+    // folders with their contents as far as `deadline` allows. Only one
     // writer per folder may use it, which the lock makes sure of. The file
     // is always readable and writable by its owner; on failure the old file
-    // is untouched and no temporary remains.
-    bool writeAtomically(const std::string& name, std::string_view bytes) const;
+    // is untouched.
+    bool writeAtomically(const std::string& name, std::string_view bytes,
+                         const Deadline& deadline = Deadline::never()) const;
     Removal remove(const std::string& name, const Deadline& deadline = Deadline::never()) const;
-    // A folder inside, opened as itself (a link there is refused).
+    // A folder inside that open() would accept, opened as itself (a link
+    // there, or a folder another user owns or can write, is refused).
     std::optional<Folder> openFolder(const std::string& name) const;
 
   private:
-    RuntimeFolder(FileHandle handle, dev_t dev, ino_t ino)
-        : handle_(std::move(handle)), dev_(dev), ino_(ino) {}
+    struct Identity {
+        dev_t dev;
+        ino_t ino;
+    };
+    RuntimeFolder(FileHandle handle, Identity folder, std::optional<Identity> link)
+        : handle_(std::move(handle)), folder_(folder), link_(link) {}
     FileHandle handle_;
-    dev_t dev_;
-    ino_t ino_;
+    Identity folder_;
+    std::optional<Identity> link_;  // the link that led here, if one did
 };
 
 }  // namespace platform

@@ -33,10 +33,11 @@ std::string serialise(const HostStatus& s) {
     return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-bool writeStatusFile(const platform::RuntimeFolder& runtime, const HostStatus& status) {
+bool writeStatusFile(const platform::RuntimeFolder& runtime, const HostStatus& status,
+                     const platform::Deadline& deadline) {
     const std::string bytes = serialise(status);
     if (bytes.empty()) return false;
-    return runtime.writeAtomically("status.json", bytes);
+    return runtime.writeAtomically("status.json", bytes, deadline);
 }
 
 }  // namespace supervision

@@ -22,7 +22,8 @@ HostStatus makeHostStatus(bool accessibility, bool screenRecording, int hostPid)
 std::string serialise(const HostStatus& status);
 
 // Replaces "status.json" in `runtime` atomically; a failure leaves the old
-// file whole.
-bool writeStatusFile(const platform::RuntimeFolder& runtime, const HostStatus& status);
+// file whole. What stands in the way is removed by `deadline`.
+bool writeStatusFile(const platform::RuntimeFolder& runtime, const HostStatus& status,
+                     const platform::Deadline& deadline = platform::Deadline::never());
 
 }  // namespace supervision

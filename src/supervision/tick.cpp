@@ -13,15 +13,21 @@ void QuorvaDesktop::tick() {
     try {
         const bool accessibility = system_.accessibilityTrusted();
         const bool screenRecording = system_.screenCaptureAllowed();
-        publishStatus(accessibility, screenRecording);
+        // One budget for the step's removal work: leftovers in the status
+        // file's way, the trigger, junk in clients/.
+        auto deadline = platform::Deadline::after(supervision::kTickWorkBudget);
+        publishStatus(accessibility, screenRecording, deadline);
 
         if (runtimeFolder_) {
-            const auto deadline = platform::Deadline::after(supervision::kTickWorkBudget);
             // A client asks for the window by creating this entry; shown even
             // when it cannot be removed.
             if (runtimeFolder_->exists("show-permissions")) {
                 runtimeFolder_->remove("show-permissions", deadline);
+                // The window's first showing loads the toolkit: not removal
+                // work, so not taken from the budget.
+                const auto shown = std::chrono::steady_clock::now();
                 showPermissions();
+                deadline = deadline.later(std::chrono::steady_clock::now() - shown);
             }
             if (const auto clients = runtimeFolder_->openFolder("clients"))
                 attended = supervision::scanClients(*clients, deadline).attended();
@@ -35,9 +41,10 @@ void QuorvaDesktop::tick() {
     if (decision.quit) system_.terminate(0);
 }
 
-void QuorvaDesktop::publishStatus(bool accessibility, bool screenRecording) {
+void QuorvaDesktop::publishStatus(bool accessibility, bool screenRecording,
+                                  const platform::Deadline& deadline) {
     if (!runtimeFolder_) return;
     const auto status =
         supervision::makeHostStatus(accessibility, screenRecording, platform::processIdentifier());
-    supervision::writeStatusFile(*runtimeFolder_, status);
+    supervision::writeStatusFile(*runtimeFolder_, status, deadline);
 }

@@ -184,7 +184,9 @@ TEST_F(Owned, StartsThatCannotWorkMakeAndRunNothing) {
         {"mkdir -p \"$1/desktop/desktop.log\"", "", home, 1, true},
         {"mkdir -p \"$1/desktop\" && mkfifo \"$1/desktop/desktop.log\"", "", home, 1, true},
         {"mkdir -p \"$1\" && : > \"$1/desktop\"", "", home, 1, true},
-        {"mkdir -p \"$1\" && ln -s " + elsewhere + " \"$1/desktop\"", "", home, 1, true},
+        // A link the user made is followed only to a folder nobody else can write in.
+        {"mkdir -p \"$1\" && chmod 777 " + elsewhere + " && ln -s " + elsewhere + " \"$1/desktop\"",
+         "", home, 1, true},
         // No variable may stand in for a working folder that is gone.
         {"mkdir gone && cd gone && rmdir ../gone && export PWD=" + elsewhere, "--home rel", home, 1,
          false},

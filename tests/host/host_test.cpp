@@ -167,15 +167,11 @@ TEST_F(Host, OneHostPerHomeAndNoDriverOutlivesItsHost) {
     EXPECT_FALSE(exists("driver.sock"));
 }
 
-// A link in place of "clients" leads nowhere: nothing it points to is removed. A junk tree deeper
-// than the usual limit of 1,024 descriptors goes in full, over as many ticks as it takes.
-// Whatever a killed writer left under the status file's temporary name is reused, never followed.
+// A junk tree deeper than the usual limit of 1,024 descriptors goes in full, over as many ticks as
+// it takes. Whatever a killed writer left under the status file's temporary name goes, never
+// followed.
 TEST_F(Host, ClientScanAndStatusFileStayInsideTheHome) {
-    const std::string outside = tmp / "outside";
-    for (const auto& folder : {outside + "/sub", at("clients/junk"), tmp / "target"})
-        fs::create_directories(folder);
-    for (const auto& file : {outside + "/a", outside + "/sub/b", outside + "/99999999999"})
-        test::writeFile(file, "keep");
+    for (const auto& folder : {at("clients/junk"), tmp / "target"}) fs::create_directories(folder);
     test::writeFile(tmp / "target/file", "keep");
     ASSERT_EQ(::symlink((tmp / "target/file").c_str(), at(".status.json.tmp").c_str()), 0);
     {
@@ -194,17 +190,6 @@ TEST_F(Host, ClientScanAndStatusFileStayInsideTheHome) {
     EXPECT_EQ(namesIn(home + "/desktop"),
               (Names{"clients", "desktop.log", "driver.sock", "status.json"}));
     EXPECT_EQ(test::readFile(tmp / "target/file"), "keep");
-    host.kill(SIGTERM);
-    expectEnd(host);
-
-    fs::remove(at("clients"));
-    ASSERT_EQ(::symlink(outside.c_str(), at("clients").c_str()), 0);
-    host = start();
-    ASSERT_TRUE(test::waitFor([&] { return exists("driver.sock"); }));
-    const std::string first = read("status.json");
-    std::this_thread::sleep_for(2500ms);  // two more ticks
-    EXPECT_EQ(namesIn(outside), (Names{"99999999999", "a", "sub"}));
-    EXPECT_EQ(test::readFile(outside + "/sub/b"), "keep");
     host.kill(SIGTERM);
     expectEnd(host);
 }

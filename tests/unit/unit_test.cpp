@@ -138,13 +138,16 @@ TEST(StatusFile, FailedWriteKeepsTheOldFileAndLeavesNoLitter) {
     EXPECT_EXIT(::_exit(writeUnderSizeLimit()), ::testing::ExitedWithCode(0), "");
     EXPECT_EQ(test::readFile(path), serialise(makeHostStatus(false, false, 1)));
     EXPECT_EQ(platform::listDirectory(tmp.path()), std::vector<std::string>{"status.json"});
-    // A folder in the file's place is neither swapped away nor removed.
-    const std::string folder = tmp / "folder/status.json";
-    ASSERT_TRUE(platform::createDirectory(folder + "/kept", 0700));
-    EXPECT_FALSE(
-        writeStatusFile(*platform::RuntimeFolder::open(tmp / "folder"), makeHostStatus(1, 1, 2)));
-    EXPECT_EQ(platform::listDirectory(folder), std::vector<std::string>{"kept"});
-    EXPECT_EQ(platform::listDirectory(tmp / "folder"), std::vector<std::string>{"status.json"});
+    // Whatever stands in the file's way goes: a folder with what is in it,
+    // under either name.
+    for (const char* name : {"status.json", ".status.json.tmp"}) {
+        SCOPED_TRACE(name);
+        platform::removeItem(tmp / name);
+        ASSERT_TRUE(platform::createDirectory(tmp / (std::string(name) + "/a/b"), 0700));
+        EXPECT_TRUE(writeStatusFile(runtime, makeHostStatus(1, 1, 2)));
+        EXPECT_EQ(test::readFile(path), serialise(makeHostStatus(1, 1, 2)));
+        EXPECT_EQ(platform::listDirectory(tmp.path()), std::vector<std::string>{"status.json"});
+    }
 }
 
 // The window's buttons start the desktop's URL opener for real: it must get no secrets.
