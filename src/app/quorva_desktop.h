@@ -66,17 +66,18 @@ class QuorvaDesktop final : public platform::ApplicationDelegate,
     const std::vector<std::string> args;
 
   private:
-    bool launchDriver(const std::string& runtime, const std::string& programs,
+    bool launchDriver(const std::string& socket, const std::string& programs,
                       const std::string& resources, int log);
-    // Any start-up failure: no message, the quit request with status 1.
+    // Any start-up failure: no message, the quit request with status 1 (0
+    // when a quit signal cut the start short).
     void failStartup();
     // The runtime path no longer leads to the folder this host holds (moved,
     // removed, replaced): a new host may take the home, so this one goes.
     bool homeLost() const;
 
     platform::System& system_;
-    // The runtime folder's path as start-up found it; what the home is
-    // judged by while the host runs.
+    // The runtime folder's path, its home's links and dots resolved as
+    // start-up found them: what the home is judged by while the host runs.
     std::optional<std::string> runtimePath_;
     // One host per home: the runtime folder, locked until the process ends.
     // Only its holder may start a driver or change the folder.

@@ -1,6 +1,7 @@
 #include "app/driver_config.h"
 #include "app/options.h"
 #include "app/quorva_desktop.h"
+#include "platform/application.h"
 #include "platform/emergency.h"
 #include "platform/files.h"
 #include "platform/process_info.h"
@@ -9,16 +10,14 @@
 // Everything up to the driver's launch; none of it waits for the toolkit's
 // GUI. The supervision start follows once the toolkit runs.
 void QuorvaDesktop::applicationWillFinishLaunching() try {
-    // The home is judged from now on by the folder this names now, whatever
-    // becomes of the working folder a relative --home hangs off.
-    runtimePath_ = this->runtime();
+    const auto runtime = this->runtime();
     // Without its app folder the host would look for its driver in "/"; a
     // socket path that does not fit an address can never be served. Either
     // way nothing is started, and the home is left as it is.
     const auto programs = platform::programFolder();
     const auto resources = platform::resourceFolder();
-    if (!runtimePath_ || !programs || !resources ||
-        !platform::fitsSocketAddress(platform::joinPath(*runtimePath_, "driver.sock")))
+    if (!runtime || !programs || !resources ||
+        !platform::fitsSocketAddress(platform::joinPath(*runtime, "driver.sock")))
         return failStartup();
     switch (takeRuntimeFolder()) {
         case platform::LockOutcome::HeldElsewhere:
@@ -35,8 +34,11 @@ void QuorvaDesktop::applicationWillFinishLaunching() try {
     if ((!log && !noLog) || !runtimeFolder_->mayHoldFolder("clients")) return failStartup();
     if (!runtimeFolder_->createFolder("clients", 0700)) return failStartup();
     if (!log) log = runtimeFolder_->openLog("desktop.log", true, 0600);
-    if (!log || !launchDriver(*runtimePath_, *programs, *resources, log->fd()))
-        return failStartup();
+    // The driver serves its socket where the home was found to be, so that
+    // no working folder a relative --home hung off is needed to reach it.
+    auto socket = platform::joinPath(*runtimePath_, "driver.sock");
+    if (!platform::fitsSocketAddress(socket)) socket = platform::joinPath(*runtime, "driver.sock");
+    if (!log || !launchDriver(socket, *programs, *resources, log->fd())) return failStartup();
     launched_ = true;
 } catch (...) {
     // Out of memory or threads: stop whatever was started, as a quit does.
@@ -44,9 +46,14 @@ void QuorvaDesktop::applicationWillFinishLaunching() try {
 }
 
 platform::LockOutcome QuorvaDesktop::takeRuntimeFolder() {
-    if (!runtimePath_) runtimePath_ = runtime();
-    if (!runtimePath_ || !platform::createDirectory(*runtimePath_, 0700))
+    const auto home = this->home();
+    if (!home || !platform::createDirectory(app::runtimeFolder(*home), 0700))
         return platform::LockOutcome::Failed;
+    // From now on the home is the folder its path names now, whatever
+    // becomes of a working folder that a relative --home hangs off.
+    const auto realHome = platform::realPath(*home);
+    if (!realHome) return platform::LockOutcome::Failed;
+    runtimePath_ = app::runtimeFolder(*realHome);
     // The folder itself, or the user's own link to a folder of the user's;
     // never one another user owns or can write in.
     auto folder = platform::RuntimeFolder::open(*runtimePath_);
@@ -64,11 +71,11 @@ platform::LockOutcome QuorvaDesktop::takeRuntimeFolder() {
     return outcome;
 }
 
-bool QuorvaDesktop::launchDriver(const std::string& runtime, const std::string& programs,
+bool QuorvaDesktop::launchDriver(const std::string& socket, const std::string& programs,
                                  const std::string& resources, int log) {
     auto process = std::make_unique<platform::ChildProcess>();
     process->setExecutable(platform::joinPath(resources, "vov-driver"));
-    process->setArguments(app::driverArguments(platform::joinPath(runtime, "driver.sock")));
+    process->setArguments(app::driverArguments(socket));
     process->setEnvironment(app::driverEnvironment(platform::environment()));
     // Only the host signals the driver: one SIGTERM however the host ends
     // (its guard sends it should the host be killed or crash), and nothing
@@ -90,6 +97,8 @@ bool QuorvaDesktop::launchDriver(const std::string& runtime, const std::string& 
     return worker->launch();
 }
 
+// A quit signal that cut the start short (say, while it waited for a slow
+// guard) is a quit like any other.
 void QuorvaDesktop::failStartup() {
-    system_.terminate(1);
+    system_.terminate(platform::Application::quitSignalled() ? 0 : 1);
 }

@@ -49,6 +49,8 @@ class Application {
 
     // The toolkit, started on the first call; see platform::toolkit().
     Toolkit* toolkit();
+    // The toolkit if it has started, without starting it.
+    Toolkit* startedToolkit() const { return toolkit_; }
 
     Application(const Application&) = delete;
     Application& operator=(const Application&) = delete;

@@ -16,4 +16,9 @@ bool toolkitStartsAtLaunch();
 // works on a machine without one.
 const char* toolkitPlatform();
 
+// Whether the display answers now: false while it does not (a stopped X
+// server), when a toolkit call that waits for it would hold the host until
+// it came back.
+bool displayAnswers();
+
 }  // namespace platform

@@ -13,4 +13,8 @@ const char* toolkitPlatform() {
     return "cocoa";
 }
 
+bool displayAnswers() {
+    return true;
+}
+
 }  // namespace platform

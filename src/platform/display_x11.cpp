@@ -23,4 +23,8 @@ const char* toolkitPlatform() {
     return x11::answering() ? "xcb;offscreen" : "offscreen";
 }
 
+bool displayAnswers() {
+    return x11::answering();
+}
+
 }  // namespace platform

@@ -7,6 +7,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/removal.h"
@@ -132,6 +133,14 @@ std::optional<std::vector<std::string>> listDirectory(const std::string& path) {
 
 bool fitsSocketAddress(std::string_view path) {
     return path.size() < sizeof(sockaddr_un::sun_path);
+}
+
+std::optional<std::string> realPath(const std::string& path) {
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (!real) return std::nullopt;
+    std::string out(real);
+    std::free(real);
+    return out;
 }
 
 std::string joinPath(std::string_view folder, std::string_view name) {

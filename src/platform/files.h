@@ -81,4 +81,7 @@ bool fitsSocketAddress(std::string_view path);
 
 std::string joinPath(std::string_view folder, std::string_view name);
 
+// `path` without links, "." or ".." (realpath); none when it cannot be had.
+std::optional<std::string> realPath(const std::string& path);
+
 }  // namespace platform

@@ -50,6 +50,8 @@ class Toolkit {
     virtual std::unique_ptr<ToolkitWindow> window(const WindowLayout& layout) = 0;
     virtual bool registerFont(const std::string& path) = 0;
     virtual bool hasFontFamily(const std::string& family) = 0;
+    // Its windows are on a display (not Qt's offscreen platform).
+    virtual bool onDisplay() const = 0;
 };
 
 // The running toolkit: loaded and started on the first call, on the platform

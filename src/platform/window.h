@@ -69,6 +69,12 @@ struct WindowLayout {
 // False when it cannot be had; the host then goes on without windows.
 bool windowsAvailable();
 
+// Whether a window can be shown or brought forward now without waiting: yes,
+// but while the display the toolkit's windows are on does not answer (a
+// stopped X server, which would hold the host in the toolkit, ticks and all,
+// until it came back). A toolkit yet to start picks a display that answers.
+bool windowsAnswerNow();
+
 // A window kept for the whole run: closing hides it, nothing releases it.
 class Window {
   public:

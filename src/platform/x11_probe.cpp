@@ -126,6 +126,19 @@ bool answered(xcb_connection_t* c, unsigned seq, void** reply) {
     return done || xcb_connection_has_error(c);
 }
 
+// The first look waits for the first attempt to end, up to a deadline: the
+// host's first status, and a window wanted at start-up, go by what the
+// display answers rather than by a connection not made yet.
+Connection& firstAnswered() {
+    static std::once_flag waited;
+    std::call_once(waited, [] {
+        Connector& k = connector();
+        std::unique_lock lock(k.mutex);
+        if (k.started) k.changed.wait_for(lock, kFirstAttemptDeadline, [&] { return k.attempted; });
+    });
+    return current();
+}
+
 }  // namespace
 
 void connectInBackground() {
@@ -143,23 +156,17 @@ void connectInBackground() {
 }
 
 bool answering() {
-    static std::once_flag waited;
-    std::call_once(waited, [] {
-        Connector& k = connector();
-        std::unique_lock lock(k.mutex);
-        if (k.started) k.changed.wait_for(lock, kFirstAttemptDeadline, [&] { return k.attempted; });
-    });
-    const Connection& x = current();
+    const Connection& x = firstAnswered();
     return x.c && x.answered;
 }
 
 bool offersXTest() {
-    const Connection& x = current();
+    const Connection& x = firstAnswered();
     return x.c && x.xtest;
 }
 
 bool canReadRootWindow() {
-    Connection& x = current();
+    Connection& x = firstAnswered();
     if (!x.c) return false;
     if (x.pendingImage) {
         void* reply = nullptr;

@@ -1,5 +1,6 @@
 #include "app/quorva_desktop.h"
 #include "platform/process_info.h"
+#include "platform/window.h"
 #include "supervision/clients.h"
 #include "supervision/idle.h"
 #include "supervision/status_file.h"
@@ -20,8 +21,9 @@ void QuorvaDesktop::tick() {
 
         if (runtimeFolder_) {
             // A client asks for the window by creating this entry; shown even
-            // when it cannot be removed.
-            if (runtimeFolder_->exists("show-permissions")) {
+            // when it cannot be removed. While the display does not answer,
+            // the request waits for a tick at which it does.
+            if (runtimeFolder_->exists("show-permissions") && platform::windowsAnswerNow()) {
                 runtimeFolder_->remove("show-permissions", deadline);
                 // The window's first showing loads the toolkit: not removal
                 // work, so not taken from the budget.

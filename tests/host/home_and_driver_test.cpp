@@ -73,13 +73,21 @@ TEST_F(Owned, OneSigtermForTheDriverOnEveryWayTheHostEnds) {
         std::vector<int> blocked = {};
     };
     const std::vector<int> quitSignals{SIGTERM, SIGINT, SIGHUP};
+    const std::string guard = app + "/bin/quorva-driver-guard";
+    ::system(("cp " + guard + " " + tmp / "guard").c_str());
     const auto signal = [](int sig) { return [sig](test::Process& h) { h.kill(sig); }; };
-    // With its guard gone, the driver's SIGTERM can only come from the host's own shutdown;
-    // Qt's event loop serves the quit signal once a window was shown.
-    const auto withoutGuard = [&](test::Process& h) {
-        for (pid_t guard : running("/bin/quorva-driver-guard")) ::kill(guard, SIGKILL);
-        ASSERT_TRUE(test::waitFor([&] { return running("/bin/quorva-driver-guard").empty(); }));
-        h.kill(SIGTERM);
+    // A guard killed is put back by the host at once, under Qt's event loop too once a window
+    // was shown; then a host killed outright still has its driver stopped.
+    const auto guardKilled = [&](int hostSignal) {
+        return [&, hostSignal](test::Process& h) {
+            const auto first = running("/bin/quorva-driver-guard");
+            ::kill(first.at(0), SIGKILL);
+            ASSERT_TRUE(test::waitFor([&] {
+                const auto now = running("/bin/quorva-driver-guard");
+                return now.size() == 1 && now != first;
+            }));
+            h.kill(hostSignal);
+        };
     };
     const std::vector<Ending> endings{
         {"SIGTERM", "", ":", signal(SIGTERM), 0, "desktop/driver.sock", false, 1},
@@ -87,8 +95,10 @@ TEST_F(Owned, OneSigtermForTheDriverOnEveryWayTheHostEnds) {
         {"SIGHUP", "", ":", signal(SIGHUP), 0, "desktop/driver.sock", false, 1},
         {"quit signals blocked at start", "", "", signal(SIGTERM), 0, "desktop/driver.sock", false,
          1, quitSignals},
-        {"quit signal, no guard", "--permissions", ":", withoutGuard, 0, "desktop/driver.sock",
-         false, 1},
+        {"guard killed, then the quit", "--permissions", ":", guardKilled(SIGTERM), 0,
+         "desktop/driver.sock", false, 1},
+        {"guard killed, then the host", "--permissions", ":", guardKilled(SIGKILL), -SIGKILL,
+         "desktop/driver.sock", true, 1},
         {"kill -9", "", ":", signal(SIGKILL), -SIGKILL, "desktop/driver.sock", true, 1},
         {"SIGSEGV", "", ":", signal(SIGSEGV), -SIGSEGV, "desktop/driver.sock", false, 1},
         {"SIGBUS", "", ":", signal(SIGBUS), -SIGBUS, "desktop/driver.sock", false, 1},
@@ -100,20 +110,32 @@ TEST_F(Owned, OneSigtermForTheDriverOnEveryWayTheHostEnds) {
          0},
         {"X server gone", "--permissions", "export DISPLAY=" + x.display(),
          [&](test::Process&) { x.kill(SIGKILL); }, 1, "desktop/driver.sock", false, 1},
-        // The driver runs, but its guard never says it watches it: the start fails.
-        {"start-up failure after the launch", "",
-         "printf '#!/bin/sh\\nsleep 1\\n' > " + app + "/bin/quorva-driver-guard", nullptr, 1,
+        // The driver runs, but its guard ends without saying it watches it: the start fails.
+        {"start-up failure after the launch", "", "printf '#!/bin/sh\\nsleep 1\\n' > " + guard,
+         nullptr, 1, "desktop/driver.sock", false, 1},
+        // A busy machine: the guard answers late, and the host waits for it.
+        {"a guard slow to answer", "",
+         "mv " + guard + " " + guard +
+             ".real && printf '#!/bin/sh\\nsleep 0.7\\nexec \"$0.real\"\\n' > " + guard +
+             " && chmod +x " + guard,
+         signal(SIGTERM), 0, "desktop/driver.sock", false, 1},
+        // One that never answers holds the start, not a quit: the quit ends it and the guard.
+        {"a guard that never answers, then a quit", "",
+         "printf '#!/bin/sh\\nwhile :; do sleep 1; done\\n' > " + guard, signal(SIGTERM), 0,
          "desktop/driver.sock", false, 1},
     };
     for (const auto& e : endings) {
         SCOPED_TRACE(e.name);
         fs::remove_all(home);
         for (const char* file : {"pids", "end"}) fs::remove(tmp / file);
+        ::system(("rm -f " + guard + "* && cp " + tmp / "guard" + " " + guard).c_str());
         auto host = start(e.args, e.shell, e.blocked);
         if (e.end) {
-            // The host writes its status before a bash driver is under way.
-            ASSERT_TRUE(
-                test::waitFor([&] { return exists("status.json") && exists("driver.sock"); }));
+            // The host writes its status before a bash driver is under way; with a guard that
+            // never answers, it writes none.
+            const bool answers = !std::string(e.name).starts_with("a guard that never");
+            ASSERT_TRUE(test::waitFor(
+                [&] { return (exists("status.json") || !answers) && exists("driver.sock"); }));
             ASSERT_EQ(running("/bin/quorva-driver-guard").size(), 1u);
             e.end(host);
         }
@@ -152,6 +174,25 @@ TEST_F(Owned, LostHomeEndsTheHostWithoutTouchingWhatTookItsPlace) {
     expectEnd(second, 0, 3s);
     EXPECT_EQ(namesIn(elsewhere), Names{"clients"});
     EXPECT_EQ(namesIn(elsewhere + "/clients"), Names{"junk"});
+}
+
+// A relative --home is the folder it named at the start: the working folder it hangs off may go
+// while the host runs, and the host keeps its home and goes on writing its status there.
+TEST_F(Owned, RelativeHomeIsTheFolderItNamedAtTheStart) {
+    fs::create_directories(tmp / "wd");
+    home = tmp / "h";
+    auto host = start("--home ../h", "cd " + tmp / "wd");
+    ASSERT_TRUE(test::waitFor([&] { return exists("status.json"); }));
+    fs::remove(tmp / "wd");
+    const auto inode = [&] {
+        struct stat st {};
+        return ::stat(at("status.json").c_str(), &st) == 0 ? st.st_ino : 0;
+    };
+    const ino_t before = inode();
+    EXPECT_TRUE(test::waitFor([&] { return inode() != before; }, 1500ms));
+    EXPECT_EQ(host.wait(0ms), -1) << "the host took its home for lost";
+    host.kill(SIGTERM);
+    expectEnd(host);
 }
 
 // Each fails quietly with status 1 before a driver is started, and before the home is made where

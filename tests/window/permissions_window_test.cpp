@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <csignal>
 #include <filesystem>
+#include <thread>
 
 #include "app/quorva_desktop.h"
 #include "support/test_support.h"
@@ -173,4 +174,35 @@ TEST(PermissionsWindow, InProcessOffscreenThenFromTheBuiltHostOnX) {
         EXPECT_EQ(host.wait(), 0);
     }
     XCloseDisplay(d);
+}
+
+// The window's showing (here an activation that takes 300 ms, as the toolkit's first load may)
+// is not taken from the tick's budget for removal work: the same tick still removes every dead
+// registration and, the window being off screen, counts as unattended.
+TEST(PermissionsWindow, ItsShowingIsNotTakenFromTheTicksRemovalBudget) {
+    struct SlowToActivate final : platform::System {
+        double now() override { return 1000.0; }
+        bool accessibilityTrusted() override { return false; }
+        bool screenCaptureAllowed() override { return false; }
+        void requestAccessibility() override {}
+        void requestScreenCapture() override {}
+        void openUrl(const std::string&, const platform::Environment&) override {}
+        void terminate(int) override { ++terminations; }
+        void activate() override { std::this_thread::sleep_for(300ms); }
+        int terminations = 0;
+    } system;
+    if (!qApp) qputenv("QT_QPA_PLATFORM", "offscreen"), new QApplication(*new int(0), nullptr);
+    test::TempDir home;
+    const std::string clients = home / "desktop/clients";
+    std::filesystem::create_directories(clients);
+    for (int i = 0; i < 20; ++i) test::writeFile(clients + "/junk" + std::to_string(i), "");
+    test::writeFile(home / "desktop/show-permissions", "");
+    auto host = std::make_shared<QuorvaDesktop>(
+        system, std::vector<std::string>{"", "--home", home.path()});
+    ASSERT_EQ(host->takeRuntimeFolder(), platform::LockOutcome::Acquired);
+    host->idleSince = 900.0;  // unattended for 100 s
+    host->tick();
+    EXPECT_TRUE(host->window);
+    EXPECT_EQ(test::namesIn(clients), test::Names{});
+    EXPECT_EQ(system.terminations, 1);
 }

@@ -71,6 +71,9 @@ class QtToolkit final : public Toolkit {
     bool hasFontFamily(const std::string& family) override {
         return QFontDatabase::hasFamily(QString::fromStdString(family));
     }
+    bool onDisplay() const override {
+        return QGuiApplication::platformName() != QLatin1String("offscreen");
+    }
 
   private:
     std::map<int, std::unique_ptr<QSocketNotifier>> notifiers_;
