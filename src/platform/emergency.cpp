@@ -4,7 +4,9 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <iterator>
 
 namespace platform::emergency {
 namespace {
@@ -15,27 +17,15 @@ void removeSocket() {
     if (const int fd = runtimeFd.load(); fd >= 0) ::unlinkat(fd, "driver.sock", 0);
 }
 
-// Those whose default action ends the process, less the ones named above.
+// Those whose default action ends the process, less the host's own.
 bool caughtHere(int sig) {
-    switch (sig) {
-        case SIGKILL:
-        case SIGSTOP:  // cannot be caught
-        case SIGCHLD:
-        case SIGCONT:
-        case SIGURG:
-        case SIGWINCH:  // ignored by default
-        case SIGTSTP:
-        case SIGTTIN:
-        case SIGTTOU:  // stop, not end
-        case SIGTERM:
-        case SIGINT:
-        case SIGHUP:
-        case SIGALRM:
-        case SIGPIPE:  // the host's own
-            return false;
-        default:
-            return true;
-    }
+    static constexpr int notHere[] = {
+        SIGKILL, SIGSTOP,                              // cannot be caught
+        SIGCHLD, SIGCONT, SIGURG,  SIGWINCH,           // ignored by default
+        SIGTSTP, SIGTTIN, SIGTTOU,                     // stop, not end
+        SIGTERM, SIGINT,  SIGHUP,  SIGALRM,  SIGPIPE,  // the host's own
+    };
+    return std::find(std::begin(notHere), std::end(notHere), sig) == std::end(notHere);
 }
 
 bool startedIgnored(int sig) {
