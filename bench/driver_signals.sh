@@ -4,8 +4,8 @@
 # The driver is a script that counts them and takes 300 ms to clean up after
 # the first. Prints one line per way: how many runs saw 0, 1, 2, ... SIGTERMs.
 #   ./bench/driver_signals.sh [APP_DIR] [RUNS] [WAY ...]
-# Ways: quit-signal kill-9 sigsegv sigbus home-moved driver-ended
-#       no-toolkit x-gone idle (idle takes a minute: its runs go in parallel,
+# Ways: quit-signal kill-9 sigsegv sigbus sigusr1 guard-killed home-moved
+#       driver-ended no-toolkit x-gone idle (idle takes a minute: its runs go in parallel,
 #       as do home-moved's, for a host that runs on until then).
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -13,7 +13,7 @@ app=$(realpath "${1:-build/QuorvaDesktop}")
 runs=${2:-50}
 shift 2 2>/dev/null || shift $#
 ways=("$@")
-((${#ways[@]})) || ways=(quit-signal kill-9 sigsegv sigbus home-moved driver-ended no-toolkit x-gone idle)
+((${#ways[@]})) || ways=(quit-signal kill-9 sigsegv sigbus sigusr1 guard-killed home-moved driver-ended no-toolkit x-gone idle)
 
 work=$(mktemp -d /tmp/quorva-signals-XXXXXX)
 # Drivers left running (a way that failed) are ended by the pids they noted.
@@ -75,6 +75,13 @@ run() {
             kill-9) kill -KILL $host ;;
             sigsegv) kill -SEGV $host ;;
             sigbus) kill -BUS $host ;;
+            sigusr1) kill -USR1 $host ;;
+            # The guard killed: the host puts another in its place, and is then killed itself.
+            guard-killed)
+                pkill -KILL -P $host -f quorva-driver-guard
+                sleep 0.2
+                kill -KILL $host
+                ;;
             home-moved) mv "$dir/home/desktop" "$dir/home/old" ;;
             driver-ended) : >"$dir/end" ;;
             x-gone) kill -KILL $xvfb ;;

@@ -120,7 +120,13 @@ void ChildProcess::watchGuard(const std::shared_ptr<State>& state) {
         const bool wasArmed = state->guardArmed;
         EventLoop::main().unwatch(state->guardLink.fd());
         endGuard(*state);
-        if (!state->running || state->signalled) return;
+        // A guard ends when its child does: that needs no successor, even
+        // before the waiting thread has seen the end.
+        siginfo_t info{};
+        const bool ended = ::waitid(P_PID, static_cast<id_t>(state->pid), &info,
+                                    WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                           info.si_pid != 0;
+        if (!state->running || state->signalled || ended) return;
         if (wasArmed && replaceGuard(*state)) return watchGuard(state);
         state->signalled = true;
         ::kill(state->pid, SIGTERM);
