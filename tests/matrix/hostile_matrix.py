@@ -440,8 +440,14 @@ class Run:
                 make_form(place_at, row.form, row.entry, self.outside)
             else:
                 self.put_in_place(place_at, row.form, row.entry)
+        # What the host may not use it must leave alone: a clients/ it would refuse at the
+        # start is no folder of its to prune while it runs either.
+        untouchable = row.entry == "clients" and row.form not in usable_forms("clients")
+        placed = tree(place_at) if untouchable else None
         self.watch(host, WINDOW, expect.ends is not None)
         self.check_entry_afterwards(place_at)
+        if placed is not None and tree(place_at) != placed:
+            self.fail("the host changed a clients/ that is not its own")
         self.finish(host, None if expect.outside_is_home else outside, held)
 
     def put_in_place(self, path, form, entry):
