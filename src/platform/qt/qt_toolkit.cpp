@@ -58,7 +58,14 @@ class QtToolkit final : public Toolkit {
         notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
         QObject::connect(notifier.get(), &QSocketNotifier::activated, std::move(action));
     }
-    void stopWatching(int fd) override { notifiers_.erase(fd); }
+    // Called from the notifier's own action, too: it goes once that returns.
+    void stopWatching(int fd) override {
+        const auto it = notifiers_.find(fd);
+        if (it == notifiers_.end()) return;
+        it->second->setEnabled(false);
+        it->second.release()->deleteLater();
+        notifiers_.erase(it);
+    }
     std::unique_ptr<ToolkitTimer> timer(std::function<void()> action) override {
         return std::make_unique<Timer>(std::move(action));
     }
