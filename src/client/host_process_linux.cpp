@@ -1,10 +1,13 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,12 +16,15 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "client/host_process.h"
 #include "platform/files.h"
 
 namespace quorva::detail {
 namespace {
+
+constexpr char kHostProgram[] = "quorva-desktop";
 
 std::string proc(int pid, const std::string& entry) {
     return "/proc/" + std::to_string(pid) + "/" + entry;
@@ -44,15 +50,67 @@ bool lackOf(int error) {
 
 // One line of /proc/locks, or after "lock:\t" in fdinfo:
 // "1: FLOCK  ADVISORY  WRITE 4711 fe:00:10961515 0 EOF"; waiters say "1: -> FLOCK".
-bool isExclusiveFlock(const char* line, int* holder, unsigned long* inode) {
+struct LockLine {
+    int pid = 0;  // who took it; 0 once that process has ended
+    unsigned major = 0, minor = 0;
+    unsigned long inode = 0;
+};
+
+bool isExclusiveFlock(const char* line, LockLine* out) {
     char type[16], mode[16];
-    int pid = 0;
-    unsigned long ino = 0;
-    if (std::sscanf(line, "%*d: %15s %*15s %15s %d %*x:%*x:%lu", type, mode, &pid, &ino) != 4)
+    LockLine l;
+    if (std::sscanf(line, "%*d: %15s %*15s %15s %d %x:%x:%lu", type, mode, &l.pid, &l.major,
+                    &l.minor, &l.inode) != 6)
         return false;
-    if (holder) *holder = pid;
-    if (inode) *inode = ino;
+    if (out) *out = l;
     return !std::strcmp(type, "FLOCK") && !std::strcmp(mode, "WRITE");
+}
+
+// The fields of /proc/PID/stat after the command name, which may hold spaces
+// and parentheses: "S 1 ..." (state, then the parent's pid).
+std::optional<std::string> statFields(int pid) {
+    const auto stat = readProc(proc(pid, "stat"));
+    const auto comm = stat ? stat->rfind(')') : std::string::npos;
+    if (comm == std::string::npos || comm + 2 > stat->size()) return std::nullopt;
+    return stat->substr(comm + 2);
+}
+
+int parentOf(int pid) {
+    const auto fields = statFields(pid);
+    int parent = 0;
+    return fields && std::sscanf(fields->c_str(), "%*c %d", &parent) == 1 ? parent : 0;
+}
+
+// Field 22, in clock ticks from boot; -1 for no such process, as for a zombie.
+long long startTicks(int pid) {
+    const auto fields = statFields(pid);
+    if (!fields || fields->starts_with("Z")) return -1;
+    std::istringstream in(*fields);
+    std::string field;
+    for (int k = 3; k < 22; ++k) in >> field;
+    long long ticks = -1;
+    return in >> ticks ? ticks : -1;
+}
+
+// The executable's path; a file replaced since (a package upgrade) is still
+// named as it was. None, errno set, when it cannot be read.
+std::optional<std::string> executableOf(int pid) {
+    char path[PATH_MAX];
+    const ssize_t n = ::readlink(proc(pid, "exe").c_str(), path, sizeof path - 1);
+    if (n < 0) return std::nullopt;
+    std::string exe(path, static_cast<std::size_t>(n));
+    if (exe.ends_with(" (deleted)")) exe.resize(exe.size() - 10);
+    return exe;
+}
+
+std::vector<int> numbersIn(const std::string& folder) {
+    std::vector<int> out;
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return out;
+    while (const dirent* e = ::readdir(dir))
+        if (e->d_name[0] >= '1' && e->d_name[0] <= '9') out.push_back(std::atoi(e->d_name));
+    ::closedir(dir);
+    return out;
 }
 
 }  // namespace
@@ -80,7 +138,7 @@ std::optional<bool> holdsLock(int pid, const std::string& runtime) {
         bool locked = false;
         for (auto at = info ? info->find("lock:\t") : std::string::npos;
              !locked && at != std::string::npos; at = info->find("lock:\t", at + 1))
-            locked = isExclusiveFlock(info->c_str() + at + 6, nullptr, nullptr);
+            locked = isExclusiveFlock(info->c_str() + at + 6, nullptr);
         struct stat st {};
         found = locked && ::stat((proc(pid, "fd/") + e->d_name).c_str(), &st) == 0 &&
                 st.st_dev == want.st_dev && st.st_ino == want.st_ino;
@@ -91,50 +149,146 @@ std::optional<bool> holdsLock(int pid, const std::string& runtime) {
     return found;
 }
 
-// /proc/locks names the candidates by inode; holdsLock settles the device.
-std::optional<int> lockHolder(const std::string& runtime) {
-    struct stat want {};
-    if (::stat(runtime.c_str(), &want) != 0) return 0;
-    const auto all = readProc("/proc/locks");
-    if (!all) return std::nullopt;
-    std::istringstream locks(*all);
-    for (std::string line; std::getline(locks, line);) {
-        int pid = 0;
-        unsigned long inode = 0;
-        if (!isExclusiveFlock(line.c_str(), &pid, &inode) || inode != want.st_ino) continue;
-        const auto holds = holdsLock(pid, runtime);
-        if (!holds) return std::nullopt;
-        if (*holds) return pid;
-    }
-    return 0;
+std::optional<bool> runsHostProgram(int pid) {
+    const auto exe = executableOf(pid);
+    if (!exe) return lackOf(errno) ? std::nullopt : std::optional(false);  // gone, or not ours
+    return exe->substr(exe->find_last_of('/') + 1) == kHostProgram;
 }
 
-// The pidfd is taken before the check, so the signal reaches the process
-// that was checked even if its pid were reused in between.
-bool signalHost(int pid, const std::string& runtime, int sig) {
-    platform::FileHandle process(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
-    if (!process.valid() && errno != ENOSYS) return false;
-    if (!isHostOf(pid, runtime)) return false;
-    if (!process.valid()) return ::kill(pid, sig) == 0;  // a kernel before 5.3
-    return ::syscall(SYS_pidfd_send_signal, process.fd(), sig, nullptr, 0) == 0;
+std::optional<bool> isHost(int pid, const std::string& runtime) {
+    const auto holds = holdsLock(pid, runtime);
+    if (!holds || !*holds) return holds;
+    return runsHostProgram(pid);
+}
+
+std::string programName(int pid) {
+    if (const auto exe = executableOf(pid)) return exe->substr(exe->find_last_of('/') + 1);
+    std::string comm = readProc(proc(pid, "comm")).value_or("");
+    while (!comm.empty() && comm.back() == '\n') comm.pop_back();
+    return comm;
+}
+
+// /proc/locks names the candidates by inode; holdsLock settles the device.
+// The process listed is the one that took the lock: once it has ended (or
+// passed its descriptor on and closed its own) another holds it, and only a
+// look at every process finds that one.
+std::optional<Holder> lockHolder(const std::string& runtime) {
+    struct stat want {};
+    if (::stat(runtime.c_str(), &want) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? std::optional(Holder{}) : std::nullopt;
+    const auto all = readProc("/proc/locks");
+    if (!all) return std::nullopt;
+    const auto holder = [&](int pid) -> std::optional<Holder> {
+        const auto host = runsHostProgram(pid);
+        if (!host) return std::nullopt;
+        return Holder{pid, *host};
+    };
+    std::istringstream locks(*all);
+    bool listedHere = false;
+    for (std::string line; std::getline(locks, line);) {
+        LockLine lock;
+        if (!isExclusiveFlock(line.c_str(), &lock) || lock.inode != want.st_ino) continue;
+        const auto holds = holdsLock(lock.pid, runtime);
+        if (!holds) return std::nullopt;
+        if (*holds) return holder(lock.pid);
+        listedHere = listedHere ||
+                     (lock.major == ::major(want.st_dev) && lock.minor == ::minor(want.st_dev));
+    }
+    if (!listedHere) return Holder{};
+    for (const int pid : numbersIn("/proc")) {
+        const auto holds = holdsLock(pid, runtime);
+        if (!holds) return std::nullopt;
+        if (*holds) return holder(pid);
+    }
+    return Holder{-1, false};
+}
+
+Watched::Watched(int pid) : pid_(pid) {
+    if (pid <= 0) {
+        started_ = -1;
+        return;
+    }
+    fd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    if (fd_ < 0) started_ = errno == ESRCH ? -1 : startTicks(pid);  // a kernel before 5.3
+}
+
+Watched::Watched(Watched&& other) noexcept
+    : pid_(other.pid_), fd_(std::exchange(other.fd_, -1)), started_(other.started_) {}
+
+Watched::~Watched() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+// A pidfd turns readable when its process has ended.
+bool Watched::ended() const {
+    if (fd_ < 0) return started_ < 0 || startTicks(pid_) != started_;
+    pollfd p{fd_, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0;
+}
+
+bool Watched::signal(int sig) const {
+    if (fd_ >= 0) return ::syscall(SYS_pidfd_send_signal, fd_, sig, nullptr, 0) == 0;
+    return !ended() && ::kill(pid_, sig) == 0;
+}
+
+// Each thread lists the children it started; without that file (a kernel
+// built without it) every process's parent is looked at.
+std::vector<Watched> watchChildren(int pid) {
+    std::vector<int> children;
+    bool listed = false;
+    for (const int task : numbersIn(proc(pid, "task"))) {
+        const auto list = readProc(proc(pid, "task/" + std::to_string(task) + "/children"));
+        listed = listed || list;
+        std::istringstream in(list.value_or(""));
+        for (int child; in >> child;) children.push_back(child);
+    }
+    if (!listed)
+        for (const int other : numbersIn("/proc"))
+            if (parentOf(other) == pid) children.push_back(other);
+    std::vector<Watched> out;
+    for (const int child : children) {
+        Watched w(child);
+        // Pinned first, then checked: still the child it was listed as.
+        if (!w.ended() && parentOf(child) == pid) out.push_back(std::move(w));
+    }
+    return out;
+}
+
+bool awaitEnd(const std::vector<const Watched*>& processes,
+              std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+        bool all = true;
+        for (const Watched* w : processes) all = all && w->ended();
+        if (all) return true;
+        const auto left = deadline - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero()) return false;
+        // Woken by the first end; a process without a pidfd is looked at again soon.
+        std::vector<pollfd> fds;
+        for (const Watched* w : processes) fds.push_back({w->fd_, POLLIN, 0});
+        const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+        ::poll(fds.data(), fds.size(), static_cast<int>(std::min<long long>(ms, 10)));
+    }
+}
+
+void closeDescriptorsFrom(int first) {
+    if (::syscall(SYS_close_range, first, ~0U, 0) == 0) return;
+    rlimit limit{};
+    const int last = ::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < 65536
+                         ? static_cast<int>(limit.rlim_cur)
+                         : 65536;
+    for (int fd = first; fd < last; ++fd) ::close(fd);
 }
 
 // Field 22 of /proc/PID/stat counts clock ticks from boot; /proc/stat's
 // btime is the boot in seconds since the epoch.
 std::optional<std::int64_t> startedAt(int pid) {
-    const std::string stat = readProc(proc(pid, "stat")).value_or("");
-    const auto comm = stat.rfind(')');  // the name may hold spaces and parentheses
-    std::istringstream fields(comm == std::string::npos ? "" : stat.substr(comm + 2));
-    std::string field;
-    for (int k = 3; k < 22; ++k) fields >> field;
-    unsigned long long ticks = 0;
-    if (!(fields >> ticks)) return std::nullopt;
+    const long long ticks = startTicks(pid);
+    if (ticks < 0) return std::nullopt;
     const std::string all = readProc("/proc/stat").value_or("");
     const auto at = all.find("\nbtime ");
     if (at == std::string::npos) return std::nullopt;
     const long long boot = std::atoll(all.c_str() + at + 7);
-    return boot + static_cast<std::int64_t>(
-                      ticks / static_cast<unsigned long long>(::sysconf(_SC_CLK_TCK)));
+    return boot + static_cast<std::int64_t>(ticks / ::sysconf(_SC_CLK_TCK));
 }
 
 std::optional<std::vector<std::string>> environmentOf(int pid) {
@@ -149,8 +303,8 @@ std::optional<std::vector<std::string>> environmentOf(int pid) {
     return out;
 }
 
-void inheritOnlyStandardStreams(posix_spawn_file_actions_t* files, short*) {
-    posix_spawn_file_actions_addclosefrom_np(files, 3);
+bool makePipe(int fds[2]) {
+    return ::pipe2(fds, O_CLOEXEC) == 0;
 }
 
 std::string programFolder() {
