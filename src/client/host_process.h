@@ -75,6 +75,11 @@ std::vector<Watched> watchChildren(int pid);
 bool awaitEnd(const std::vector<const Watched*>& processes,
               std::chrono::steady_clock::time_point deadline);
 
+// Whether a socket listens at `path` with room for one more connection,
+// asked of the kernel without connecting (a connection wakes the driver);
+// none when this system cannot tell that way.
+std::optional<bool> listening(const std::string& path);
+
 // Closes every descriptor from `first` on. Safe between fork and exec.
 void closeDescriptorsFrom(int first);
 

@@ -1,10 +1,15 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <linux/sock_diag.h>
+#include <linux/unix_diag.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
@@ -14,8 +19,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <utility>
 
 #include "client/host_process.h"
@@ -81,15 +84,30 @@ int parentOf(int pid) {
     return fields && std::sscanf(fields->c_str(), "%*c %d", &parent) == 1 ? parent : 0;
 }
 
+// The whitespace-separated numbers in `text`. (No string streams here: their
+// locale set-up alone costs a short-lived tool more than all its reading.)
+std::vector<long long> numbers(const std::string& text) {
+    std::vector<long long> out;
+    for (const char* at = text.c_str(); *at;) {
+        char* end = nullptr;
+        const long long n = std::strtoll(at, &end, 10);
+        if (end == at) {
+            ++at;
+            continue;
+        }
+        out.push_back(n);
+        at = end;
+    }
+    return out;
+}
+
 // Field 22, in clock ticks from boot; -1 for no such process, as for a zombie.
 long long startTicks(int pid) {
     const auto fields = statFields(pid);
     if (!fields || fields->starts_with("Z")) return -1;
-    std::istringstream in(*fields);
-    std::string field;
-    for (int k = 3; k < 22; ++k) in >> field;
-    long long ticks = -1;
-    return in >> ticks ? ticks : -1;
+    // After the state (field 3), every field is a number: 22 is the 19th.
+    const auto values = numbers(fields->substr(1));
+    return values.size() >= 19 ? values[18] : -1;
 }
 
 // The executable's path; a file replaced since (a package upgrade) is still
@@ -183,11 +201,11 @@ std::optional<Holder> lockHolder(const std::string& runtime) {
         if (!host) return std::nullopt;
         return Holder{pid, *host};
     };
-    std::istringstream locks(*all);
     bool listedHere = false;
-    for (std::string line; std::getline(locks, line);) {
+    for (std::size_t at = 0, end; at < all->size(); at = end + 1) {
+        end = std::min(all->find('\n', at), all->size());
         LockLine lock;
-        if (!isExclusiveFlock(line.c_str(), &lock) || lock.inode != want.st_ino) continue;
+        if (!isExclusiveFlock(all->c_str() + at, &lock) || lock.inode != want.st_ino) continue;
         const auto holds = holdsLock(lock.pid, runtime);
         if (!holds) return std::nullopt;
         if (*holds) return holder(lock.pid);
@@ -239,8 +257,8 @@ std::vector<Watched> watchChildren(int pid) {
     for (const int task : numbersIn(proc(pid, "task"))) {
         const auto list = readProc(proc(pid, "task/" + std::to_string(task) + "/children"));
         listed = listed || list;
-        std::istringstream in(list.value_or(""));
-        for (int child; in >> child;) children.push_back(child);
+        for (const long long child : numbers(list.value_or("")))
+            children.push_back(static_cast<int>(child));
     }
     if (!listed)
         for (const int other : numbersIn("/proc"))
@@ -270,6 +288,67 @@ bool awaitEnd(const std::vector<const Watched*>& processes,
     }
 }
 
+// The kernel's list of listening Unix sockets (sock_diag), each with the
+// inode of the file it is bound to and its backlog: no connection made.
+std::optional<bool> listening(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? std::optional(false) : std::nullopt;
+    if (!S_ISSOCK(st.st_mode)) return false;
+    const platform::FileHandle diag(
+        ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
+    struct {
+        nlmsghdr header;
+        unix_diag_req request;
+    } ask{};
+    ask.header.nlmsg_len = sizeof ask;
+    ask.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    ask.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    ask.request.sdiag_family = AF_UNIX;
+    ask.request.udiag_states = 1u << 10;  // TCP_LISTEN
+    ask.request.udiag_show = UDIAG_SHOW_VFS | UDIAG_SHOW_RQLEN;
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    if (!diag.valid() ||
+        ::sendto(diag.fd(), &ask, sizeof ask, 0, reinterpret_cast<const sockaddr*>(&kernel),
+                 sizeof kernel) != static_cast<ssize_t>(sizeof ask))
+        return std::nullopt;
+    std::optional<bool> found = false;
+    alignas(nlmsghdr) char buffer[16384];
+    for (;;) {
+        const ssize_t got = ::recv(diag.fd(), buffer, sizeof buffer, 0);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return std::nullopt;
+        int left = static_cast<int>(got);
+        for (auto* h = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(h, left);
+             h = NLMSG_NEXT(h, left)) {
+            if (h->nlmsg_type == NLMSG_DONE) return found;
+            if (h->nlmsg_type != SOCK_DIAG_BY_FAMILY) return std::nullopt;
+            const auto* socket = static_cast<const unix_diag_msg*>(NLMSG_DATA(h));
+            int size = static_cast<int>(h->nlmsg_len - NLMSG_LENGTH(sizeof *socket));
+            const unix_diag_vfs* file = nullptr;
+            const unix_diag_rqlen* queue = nullptr;
+            for (auto* a = reinterpret_cast<const rtattr*>(socket + 1); RTA_OK(a, size);
+                 a = RTA_NEXT(a, size)) {
+                if (a->rta_type == UNIX_DIAG_VFS)
+                    file = static_cast<const unix_diag_vfs*>(RTA_DATA(a));
+                if (a->rta_type == UNIX_DIAG_RQLEN)
+                    queue = static_cast<const unix_diag_rqlen*>(RTA_DATA(a));
+            }
+            if (!file || file->udiag_vfs_ino != st.st_ino) continue;
+            // The kernel's device number (20 bits of minor), as stat splits it;
+            // where they differ (btrfs, overlayfs) a connection must tell.
+            if (file->udiag_vfs_dev >> 20 != ::major(st.st_dev) ||
+                (file->udiag_vfs_dev & 0xfffff) != ::minor(st.st_dev)) {
+                if (found != true) found = std::nullopt;
+                continue;
+            }
+            // A connection is refused once more are waiting than the backlog holds.
+            if (!queue || queue->udiag_rqueue <= queue->udiag_wqueue) found = true;
+        }
+    }
+}
+
 void closeDescriptorsFrom(int first) {
     if (::syscall(SYS_close_range, first, ~0U, 0) == 0) return;
     rlimit limit{};
@@ -279,15 +358,16 @@ void closeDescriptorsFrom(int first) {
     for (int fd = first; fd < last; ++fd) ::close(fd);
 }
 
-// Field 22 of /proc/PID/stat counts clock ticks from boot; /proc/stat's
-// btime is the boot in seconds since the epoch.
+// Field 22 of /proc/PID/stat counts clock ticks from boot; the boot, in
+// seconds since the epoch, is the wall clock less the time since boot (as
+// /proc/stat's btime, which costs the kernel a look at every interrupt).
 std::optional<std::int64_t> startedAt(int pid) {
     const long long ticks = startTicks(pid);
-    if (ticks < 0) return std::nullopt;
-    const std::string all = readProc("/proc/stat").value_or("");
-    const auto at = all.find("\nbtime ");
-    if (at == std::string::npos) return std::nullopt;
-    const long long boot = std::atoll(all.c_str() + at + 7);
+    timespec now{}, sinceBoot{};
+    if (ticks < 0 || ::clock_gettime(CLOCK_REALTIME, &now) != 0 ||
+        ::clock_gettime(CLOCK_BOOTTIME, &sinceBoot) != 0)
+        return std::nullopt;
+    const std::int64_t boot = now.tv_sec - sinceBoot.tv_sec;
     return boot + static_cast<std::int64_t>(ticks / ::sysconf(_SC_CLK_TCK));
 }
 

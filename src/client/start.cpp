@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "client/causes.h"
+#include "client/driver.h"
 #include "client/host_process.h"
 #include "client/status_json.h"
 #include "client/trust.h"
@@ -30,6 +31,13 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr auto kPoll = 10ms;
+
+// A host serves within a few tens of milliseconds of its start: looked at
+// often then, so that a start returns moments after its driver serves, and
+// at kPoll later on.
+std::chrono::milliseconds pauseAfter(Clock::duration elapsed) {
+    return elapsed < 100ms ? 2ms : kPoll;
+}
 
 // Writes all of `size` bytes, or fails; safe between fork and exec.
 bool writeAll(int fd, const void* data, std::size_t size) {
@@ -403,10 +411,24 @@ Outcome startHost(const StartOptions& o) try {
     Start start(o);
     const auto address = socketAddress(start.socket);
     if (!address) return Outcome::failure(tooLong(start.socket));
-    for (;; std::this_thread::sleep_for(kPoll))
+    const auto began = Clock::now();
+    for (;; std::this_thread::sleep_for(pauseAfter(Clock::now() - began)))
         if (auto done = start.step(*address)) return *done;
 } catch (const std::exception& e) {
     return Outcome::failure(std::string("cannot start the host: ") + e.what());
+}
+
+Outcome detail::driverAccepts(const std::string& home) try {
+    const std::string runtime = runtimeFolder(home);
+    const std::string path = platform::joinPath(runtime, "driver.sock");
+    for (const auto& why : {unreachable(runtime), distrustFolder(runtime), distrustSocket(path)})
+        if (!why.empty()) return Outcome::failure(why);
+    const auto listens = listening(path);
+    if (!listens) return waitForDriver(home, 0ms);
+    if (*listens) return Outcome::success();
+    return Outcome::failure("the driver does not accept connections on " + quoted(path));
+} catch (const std::exception& e) {
+    return Outcome::failure(std::string("cannot look at the driver: ") + e.what());
 }
 
 Outcome waitForDriver(const std::string& home, std::chrono::milliseconds timeout) try {

@@ -17,6 +17,7 @@
 #include <sstream>
 #include <thread>
 
+#include "client/driver.h"
 #include "client/trust.h"
 #include "platform/files.h"
 #include "quorva/client.h"
@@ -26,13 +27,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
-platform::FileHandle listeningAt(const std::string& path, bool listening = true) {
+platform::FileHandle listeningAt(const std::string& path, bool listening = true, int backlog = 4) {
     platform::FileHandle server(::socket(AF_UNIX, SOCK_STREAM, 0));
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
     EXPECT_EQ(::bind(server.fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    if (listening) ::listen(server.fd(), 4);
+    if (listening) ::listen(server.fd(), backlog);
     return server;
 }
 
@@ -351,12 +352,21 @@ TEST(Client, WaitForDriverConnectsOnceServedAndKeepsItsDeadline) {
     EXPECT_NE(absent.cause().find(path), std::string::npos) << absent.cause();
     const platform::FileHandle server = listeningAt(path, false);
     EXPECT_FALSE(quorva::waitForDriver(h.home, 50ms).ok()) << "bound but not listening";
+    EXPECT_FALSE(quorva::detail::driverAccepts(h.home).ok()) << "bound but not listening";
     std::thread later([&] {
         std::this_thread::sleep_for(200ms);
         ::listen(server.fd(), 4);
     });
     EXPECT_TRUE(quorva::waitForDriver(h.home, 10s).ok());
     later.join();
+    EXPECT_TRUE(quorva::detail::driverAccepts(h.home).ok());
+    // A look without connecting agrees with a connection, a full backlog too.
+    const platform::FileHandle full = listeningAt(h.runtime + "/full.sock", true, 0);
+    std::filesystem::rename(h.runtime + "/full.sock", path);
+    for (const bool waiting : {false, true}) {
+        EXPECT_EQ(quorva::detail::driverAccepts(h.home).ok(), !waiting) << waiting;
+        EXPECT_EQ(quorva::waitForDriver(h.home, 0ms).ok(), !waiting) << waiting;
+    }
     EXPECT_FALSE(quorva::waitForDriver(std::string(120, 'x'), 10s).ok()) << "path too long";
 }
 

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "client/causes.h"
+#include "client/driver.h"
 #include "client/host_process.h"
 #include "platform/files.h"
 #include "quorva/client.h"
@@ -68,11 +69,10 @@ std::string describe(const quorva::Status& s, const std::string& home) {
                 yesNo(s.screenRecording) + "; " +
                 detail::quoted(platform::joinPath(runtime, "status.json")) + " written " + written +
                 "\n";
+        const auto accepts = detail::driverAccepts(home);
         text += "  driver: " +
-                std::string(quorva::waitForDriver(home, std::chrono::milliseconds(0))
-                                ? "accepts connections on "
-                                : "does not accept connections on ") +
-                detail::quoted(socket) + "\n";
+                (accepts ? "accepts connections on " + detail::quoted(socket) : accepts.cause()) +
+                "\n";
     } else if (const auto holder = detail::lockHolder(runtime); holder && holder->pid) {
         text += "    lock: " + detail::notTheHost(*holder, runtime) +
                 ", so no host can start there until it ends\n";
