@@ -196,7 +196,13 @@ std::optional<Holder> lockHolder(const std::string& runtime) {
         return errno == ENOENT || errno == ENOTDIR ? std::optional(Holder{}) : std::nullopt;
     const auto all = readProc("/proc/locks");
     if (!all) return std::nullopt;
+    // A process that is ending has no executable any more, and still holds
+    // its lock for a moment: not a stranger, but one nobody can name.
     const auto holder = [&](int pid) -> std::optional<Holder> {
+        if (!executableOf(pid)) {
+            if (lackOf(errno)) return std::nullopt;
+            if (errno == ENOENT) return Holder{-1, false};
+        }
         const auto host = runsHostProgram(pid);
         if (!host) return std::nullopt;
         return Holder{pid, *host};
