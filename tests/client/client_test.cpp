@@ -412,6 +412,37 @@ TEST(Client, StartLeavesTheCallerNoThreadAndNoChild) {
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << "a child is left to the caller";
 }
 
+// A host whose driver ends at once takes the home and lets it go between two
+// looks: its status, or its driver's log line, tells that it ran; it is not
+// taken for one that lost a race, and not started again.
+TEST(Client, StartReportsAHostThatRanAndEndedBetweenTwoLooks) {
+    const std::string status =
+        R"(printf '{"accessibility":false,"bundle_id":"b","host_pid":%d,"owner":"Quorva",)"
+        R"("screen_recording":false,"status":"permission_required"}' $$ > "$1/status.json")";
+    const std::string log = R"(echo 'driver: cannot open the display' >> "$1/desktop.log")";
+    for (const auto& [signs, told] : {std::pair(status, std::string()),
+                                      {log, ", which ends \"driver: cannot open the display\""}}) {
+        test::TempDir tmp;
+        const std::string home = tmp / "home";
+        test::writeFile(tmp / "host",
+                        "#!/bin/sh\nset -- '" + home +
+                            "/desktop'\nmkdir -p -m 700 \"$1\"\necho run >> '" + tmp / "runs" +
+                            "'\n" + signs + "\nexit 0\n",
+                        0755);
+        quorva::StartOptions options;
+        options.home = home;
+        options.host = tmp / "host";
+        options.timeout = 2s;
+        const auto started = quorva::startHost(options);
+        EXPECT_NE(started.cause().find("ended with exit status 0 before its driver accepted "
+                                       "connections: see " +
+                                       home + "/desktop/desktop.log" + told),
+                  std::string::npos)
+            << started.cause();
+        EXPECT_EQ(test::readFile(tmp / "runs"), "run\n") << "started again";
+    }
+}
+
 TEST(Client, StartNamesWhyNoHostCameUp) {
     test::TempDir tmp;
     test::writeFile(tmp / "file", "");
