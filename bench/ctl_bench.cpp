@@ -197,12 +197,18 @@ int main(int argc, char** argv) {
     if (!against.empty())
         builds.emplace_back("earlier build", against + "/bin/quorvactl",
                             against + "/QuorvaDesktop/bin/quorva-desktop");
+    // Whether each build's quorvactl has a stop to time.
+    std::vector<bool> hasStop;
+    for (const auto& b : builds) {
+        std::vector<double> ignored;
+        hasStop.push_back(timed({b.ctl, "stop", "--help"}, ignored));
+    }
     // Rotating order, so neither always runs first.
     for (int i = 0; i < runs; ++i)
         for (std::size_t k = 0; k < builds.size(); ++k) {
-            Build& b = builds[(i + k) % builds.size()];
-            ctlRound(b, &b == &builds[0]);
-            hostRound(b);
+            const std::size_t at = (i + k) % builds.size();
+            ctlRound(builds[at], hasStop[at]);
+            hostRound(builds[at]);
         }
     idle(builds, seconds);
     std::printf("medians of %d runs each, no display%s\n", runs,

@@ -26,9 +26,10 @@ TEST_PACKAGES=(
     bash-completion zsh  # quorvactl's completions, loaded as users' shells load them
 )
 # The sanitized tree (build-sanitize/): clang, whose one runtime holds both
-# sanitizers and reports to a file, and llvm-symbolizer, which names the
-# source lines in reports.
-SANITIZE_PACKAGES=(clang llvm)
+# sanitizers and reports to a file, its runtime libraries (libFuzzer among
+# them, for the fuzz targets), and llvm-symbolizer, which names the source
+# lines in reports.
+SANITIZE_PACKAGES=(clang libclang-rt-14-dev llvm)
 # Fetching the font from the npm registry over HTTPS, until it is in .cache.
 FONT_PACKAGES=(ca-certificates curl)
 
@@ -135,7 +136,7 @@ installed libgtest-dev && installed libgmock-dev && installed libbenchmark-dev &
 options=("-DQUORVA_BUILD_TESTS=$tests" "-DQUORVA_BUILD_BENCH=$tests")
 if [[ $mode == sanitize ]]; then
     # With clang (CMakeLists.txt says why); ccache, if there, for this second tree.
-    options+=(-DCMAKE_CXX_COMPILER=clang++ "-DQUORVA_SANITIZE=address,undefined")
+    options+=(-DCMAKE_CXX_COMPILER=clang++ "-DQUORVA_SANITIZE=address,undefined" -DQUORVA_FUZZ=ON)
     command -v ccache >/dev/null && options+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
     # The build runs some of its programs (the logo drawer, the tests'
     # listing): their reports count too.

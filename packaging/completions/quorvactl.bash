@@ -5,15 +5,32 @@
 
 _quorvactl() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
-    local commands="status start stop restart hold permissions wait-driver logs doctor home"
+    local commands="status is-running pid start stop restart hold permissions wait-driver logs doctor home"
     if ((COMP_CWORD == 1)); then
         mapfile -t COMPREPLY < <(compgen -W "$commands --help --version" -- "$cur")
         return
     fi
-    local command=${COMP_WORDS[1]} i
-    # hold -- COMMAND [ARGS...]: complete the command line after "--".
+    # The command is the first word that is not an option or an option's value.
+    local command="" i
+    for ((i = 1; i < COMP_CWORD; i++)); do
+        case ${COMP_WORDS[i]} in
+        --home | --timeout | --wait | -n | --lines) ((i++)) ;;
+        -*) ;;
+        *) command=${COMP_WORDS[i]} && break ;;
+        esac
+    done
+    if [[ -z $command ]]; then
+        if [[ $prev == --home ]]; then
+            compopt -o filenames 2>/dev/null
+            mapfile -t COMPREPLY < <(compgen -d -- "$cur")
+        else
+            mapfile -t COMPREPLY < <(compgen -W "$commands --home --help --version" -- "$cur")
+        fi
+        return
+    fi
+    # hold [--] COMMAND [ARGS...]: complete the command line after "--".
     if [[ $command == hold ]]; then
-        for ((i = 2; i < COMP_CWORD; i++)); do
+        for ((i = i + 1; i < COMP_CWORD; i++)); do
             [[ ${COMP_WORDS[i]} == -- ]] || continue
             if declare -F _command_offset >/dev/null; then
                 _command_offset $((i + 1))
@@ -35,17 +52,21 @@ _quorvactl() {
         mapfile -t COMPREPLY < <(compgen -W "ready running" -- "$cur")
         return
         ;;
-    --timeout | -n | --lines) return ;;
+    -n | --lines)
+        mapfile -t COMPREPLY < <(compgen -W "all" -- "$cur")
+        return
+        ;;
+    --timeout) return ;;
     esac
     local options="--home --help"
     case $command in
-    status) options+=" --json --wait --timeout" ;;
+    status) options+=" -q --quiet --json --wait --timeout" ;;
     start | restart) options+=" --english --permissions --timeout" ;;
     hold) options+=" --english --permissions --timeout --" ;;
     permissions) options+=" --english --timeout" ;;
     stop | wait-driver) options+=" --timeout" ;;
     logs) options+=" -n --lines -f --follow" ;;
-    doctor | home) ;;
+    is-running | pid | doctor | home) ;;
     *) return ;;
     esac
     mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")

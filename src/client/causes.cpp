@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,20 +26,74 @@ std::string parentOf(const std::string& path) {
     return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
 }
 
+bool plain(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           std::strchr("@%+=:,./_-", c) != nullptr;
+}
+
+bool control(char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+}
+
 }  // namespace
+
+std::string quoted(std::string_view text) {
+    if (!text.empty() &&
+        std::all_of(text.begin(), text.end(), [](char c) { return c && plain(c); }))
+        return std::string(text);
+    std::string out;
+    bool open = false;  // inside '...'
+    for (const char c : text) {
+        if (control(c) || c == '\0') {
+            if (open) out += '\'', open = false;
+            char escape[8];
+            if (c == '\n' || c == '\t')
+                std::snprintf(escape, sizeof escape, "$'\\%c'", c == '\n' ? 'n' : 't');
+            else
+                std::snprintf(escape, sizeof escape, "$'\\x%02x'", static_cast<unsigned char>(c));
+            out += escape;
+            continue;
+        }
+        if (!open) out += '\'', open = true;
+        if (c == '\'')
+            out += "'\\''";
+        else
+            out += c;
+    }
+    if (open) out += '\'';
+    return out.empty() ? "''" : out;
+}
+
+std::string homeProblem(const std::string& home) {
+    if (home.empty() || home.front() != '/')
+        return "the home folder must be an absolute path: " + quoted(home);
+    const std::string socket = platform::joinPath(runtimeFolder(home), "driver.sock");
+    if (socket.size() < sizeof(sockaddr_un::sun_path)) return {};
+    return "the socket path " + quoted(socket) + " is too long for a Unix socket (" +
+           std::to_string(socket.size()) + " bytes, at most " +
+           std::to_string(sizeof(sockaddr_un::sun_path) - 1) + "): choose a shorter home folder";
+}
+
+std::string notTheHost(const Holder& holder, const std::string& runtime) {
+    if (holder.pid < 0) return "a process you cannot see holds the lock on " + quoted(runtime);
+    const std::string name = programName(holder.pid);
+    return "pid " + std::to_string(holder.pid) + (name.empty() ? "" : " (" + quoted(name) + ")") +
+           ", not a QuorvaDesktop host, holds the lock on " + quoted(runtime);
+}
 
 std::string folderProblem(const std::string& folder) {
     for (std::string p = folder;; p = parentOf(p)) {
         struct stat st {};
         if (::stat(p.c_str(), &st) == 0) {
-            if (!S_ISDIR(st.st_mode)) return p + " is not a folder";
+            if (!S_ISDIR(st.st_mode)) return quoted(p) + " is not a folder";
             if (::access(p.c_str(), W_OK | X_OK) == 0) return {};
-            return p == folder ? p + " is not writable"
-                               : "cannot create " + folder + ": " + p + " is not writable";
+            return p == folder
+                       ? quoted(p) + " is not writable"
+                       : "cannot create " + quoted(folder) + ": " + quoted(p) + " is not writable";
         }
         if (errno != ENOENT && errno != ENOTDIR)
-            return "cannot reach " + p + ": " + std::strerror(errno);
-        if (::lstat(p.c_str(), &st) == 0) return p + " is a link to nothing";
+            return "cannot reach " + quoted(p) + ": " + std::strerror(errno);
+        if (::lstat(p.c_str(), &st) == 0) return quoted(p) + " is a link to nothing";
         if (p == "/") return {};
     }
 }
@@ -45,20 +101,21 @@ std::string folderProblem(const std::string& folder) {
 std::string whyHostFailed(const std::string& home, const std::string& host, int status) {
     const std::string runtime = runtimeFolder(home);
     if (auto problem = folderProblem(platform::joinPath(runtime, "clients")); !problem.empty())
-        return "the host cannot start in " + home + ": " + problem;
+        return "the host cannot start in " + quoted(home) + ": " + problem;
     const std::string log = platform::joinPath(runtime, "desktop.log");
     struct stat st {};
     if (::stat(log.c_str(), &st) == 0 && (!S_ISREG(st.st_mode) || ::access(log.c_str(), W_OK) != 0))
-        return "the host cannot start: " + log + " is not a writable file";
+        return "the host cannot start: " + quoted(log) + " is not a writable file";
     char real[PATH_MAX];
     if (::realpath(host.c_str(), real)) {
         const std::string bin = real;
         const std::string driver =
             bin.substr(0, bin.find_last_of('/')) + "/../Resources/vov-driver";
         if (::access(driver.c_str(), X_OK) != 0)
-            return "the host cannot start: its driver is missing (" + driver + ")";
+            return "the host cannot start: its driver is missing (" + quoted(driver) + ")";
     }
-    return "the host " + howItEnded(status) + " before it took " + home + " (see " + log + ")";
+    return "the host " + howItEnded(status) + " before it took " + quoted(home) + " (see " +
+           quoted(log) + ")";
 }
 
 std::string howItEnded(int status) {

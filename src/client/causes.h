@@ -3,9 +3,26 @@
 #include <sys/types.h>
 
 #include <string>
+#include <string_view>
+
+#include "client/host_process.h"
 
 // Turning a failure into one line that names its cause.
 namespace quorva::detail {
+
+// `text` as a shell would need it to take it as one word: unchanged when
+// nothing in it is special, else in single quotes, and control characters as
+// $'\n' or $'\xHH', so that a message stays one line and a command in it can
+// be pasted as it stands.
+std::string quoted(std::string_view text);
+
+// Why no host can serve in `home` at all (not an absolute path, a socket
+// path too long for an address); empty when one can.
+std::string homeProblem(const std::string& home);
+
+// Who holds the lock on `runtime`, not being its host: "pid 4711 (flock),
+// not a QuorvaDesktop host, holds the lock on <runtime>".
+std::string notTheHost(const Holder& holder, const std::string& runtime);
 
 // Why `folder` cannot be there or be written in: something that is not a
 // folder in its way, or the nearest existing folder not writable. Empty when

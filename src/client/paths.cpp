@@ -28,17 +28,20 @@ bool isExecutableFile(const std::string& path) {
 }  // namespace
 
 // The host's own rule, fed a command line that says just that.
-std::optional<std::string> homeFolder(const std::optional<std::string>& given) {
+std::optional<std::string> homeFolder(const std::optional<std::string>& given) try {
     std::vector<std::string> args{"quorvactl"};
     if (given) args.insert(args.end(), {"--home", *given});
     return app::homeFolder(args, platform::currentDirectory, platform::userHomeDirectory());
+} catch (const std::exception&) {
+    return std::nullopt;  // out of memory
 }
 
 std::string runtimeFolder(const std::string& home) {
     return app::runtimeFolder(home);
 }
 
-std::vector<std::string> hostCandidates(const std::string& programFolder, const std::string& path) {
+std::vector<std::string> hostCandidates(const std::string& programFolder,
+                                        const std::string& path) try {
     std::vector<std::string> out;
     if (!programFolder.empty()) {
         const std::string up = parentOf(programFolder);
@@ -57,12 +60,16 @@ std::vector<std::string> hostCandidates(const std::string& programFolder, const 
         start = end + 1;
     }
     return out;
+} catch (const std::exception&) {
+    return {};  // out of memory
 }
 
-std::optional<std::string> findHost() {
+std::optional<std::string> findHost() try {
     const char* path = std::getenv("PATH");
     for (const auto& candidate : hostCandidates(detail::programFolder(), path ? path : ""))
         if (isExecutableFile(candidate)) return candidate;
+    return std::nullopt;
+} catch (const std::exception&) {
     return std::nullopt;
 }
 

@@ -15,16 +15,26 @@ namespace quorva {
 Registration::Registration(const std::string& home)
     : Registration(home, platform::processIdentifier()) {}
 
+// The body may run out of memory: the object then says so, as for any error.
 Registration::Registration(const std::string& home, int pid) : home_(home) {
+    try {
+        create(pid);
+    } catch (const std::exception& e) {
+        release();
+        error_ = std::string("cannot register: ") + e.what();
+    }
+}
+
+void Registration::create(int pid) {
     // 0 and negative names would keep the host up for a whole process group.
     if (pid <= 0) {
         error_ = "cannot register " + std::to_string(pid) + ": not a process id";
         return;
     }
-    const std::string clients = platform::joinPath(runtimeFolder(home), "clients");
+    const std::string clients = platform::joinPath(runtimeFolder(home_), "clients");
     if (!platform::createDirectory(clients, 0700)) {
         const std::string problem = detail::folderProblem(clients);
-        error_ = "cannot register in " + clients + ": " +
+        error_ = "cannot register in " + detail::quoted(clients) + ": " +
                  (problem.empty() ? std::strerror(errno) : problem);
         return;
     }
@@ -33,7 +43,7 @@ Registration::Registration(const std::string& home, int pid) : home_(home) {
     owned_ = platform::createFile(path, 0600);
     struct stat st {};
     if ((!owned_ && errno != EEXIST) || ::lstat(path.c_str(), &st) != 0) {
-        error_ = "cannot register in " + clients + ": " + std::strerror(errno);
+        error_ = "cannot register in " + detail::quoted(clients) + ": " + std::strerror(errno);
         return;
     }
     createdNs_ = detail::modifiedNs(st);
@@ -71,19 +81,25 @@ void Registration::release() {
 
 // The host writes its status before it looks at the clients folder, so a
 // status written after the entry was made comes before a look that sees it.
-bool Registration::seenByHost() const {
+bool Registration::seenByHost() const try {
     if (!ok()) return false;
     const Status s = readStatus(home_);
     return s.running && s.writtenNs > createdNs_;
+} catch (const std::exception&) {
+    return false;
 }
 
-Outcome requestWindow(const std::string& home) {
+Outcome requestWindow(const std::string& home) try {
     const std::string runtime = runtimeFolder(home);
     const std::string trigger = platform::joinPath(runtime, "show-permissions");
     // One already there is the same request, not yet taken.
     if (platform::createFile(trigger, 0600) || errno == EEXIST) return Outcome::success();
-    if (errno == ENOENT) return Outcome::failure("no host has run in " + home + " yet");
-    return Outcome::failure("cannot ask for the window: " + trigger + ": " + std::strerror(errno));
+    if (errno == ENOENT)
+        return Outcome::failure("no host has run in " + detail::quoted(home) + " yet");
+    return Outcome::failure("cannot ask for the window: " + detail::quoted(trigger) + ": " +
+                            std::strerror(errno));
+} catch (const std::exception& e) {
+    return Outcome::failure(std::string("cannot ask for the window: ") + e.what());
 }
 
 }  // namespace quorva

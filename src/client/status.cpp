@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "client/causes.h"
 #include "client/host_process.h"
 #include "client/status_json.h"
 #include "client/trust.h"
@@ -28,22 +29,23 @@ Read readSmallFile(const std::string& path, const struct stat& folder, std::stri
     platform::FileHandle file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!file.valid()) {
         if (errno == ENOENT || errno == ENOTDIR) return Read::Absent;
-        error = "cannot read " + path + ": " + std::strerror(errno);
+        error = "cannot read " + detail::quoted(path) + ": " + std::strerror(errno);
         return Read::Failed;
     }
     if (::fstat(file.fd(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = path + " is not a regular file";
+        error = detail::quoted(path) + " is not a regular file";
         return Read::Failed;
     }
+    const std::string tooLarge = detail::quoted(path) + " is too large to be a host's status";
     if ((error = detail::distrust(detail::Entry::StatusFile, path, st, &folder)).empty() &&
         static_cast<std::size_t>(st.st_size) > kMaxStatusBytes)
-        error = path + " is too large to be a host's status";
+        error = tooLarge;
     char buf[4096];
     for (ssize_t n; error.empty() && (n = ::read(file.fd(), buf, sizeof buf)) != 0;) {
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) error = "cannot read " + path + ": " + std::strerror(errno);
+        if (n < 0) error = "cannot read " + detail::quoted(path) + ": " + std::strerror(errno);
         if (n > 0) bytes.append(buf, static_cast<std::size_t>(n));
-        if (bytes.size() > kMaxStatusBytes) error = path + " is too large to be a host's status";
+        if (bytes.size() > kMaxStatusBytes) error = tooLarge;
     }
     return error.empty() ? Read::Ok : Read::Failed;
 }
@@ -59,35 +61,69 @@ double secondsSince(std::int64_t ns) {
 
 }  // namespace
 
-Status readStatus(const std::string& home) {
+namespace detail {
+
+Status readStatus(const std::string& home, Unread& why) try {
     Status s;
+    why = Unread::CannotLook;
     const std::string runtime = runtimeFolder(home);
     const std::string path = platform::joinPath(runtime, "status.json");
     struct stat folder {
     }, st{};
-    if (::stat(runtime.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode)) return s;
-    if (s.error = detail::distrust(detail::Entry::RuntimeFolder, runtime, folder); !s.error.empty())
+    if (::stat(runtime.c_str(), &folder) != 0) {
+        // No host has run there yet; anything else (a home this user cannot
+        // enter) is not taken for "not running".
+        if (errno != ENOENT && errno != ENOTDIR)
+            s.error = "cannot read " + quoted(runtime) + ": " + std::strerror(errno);
+        else
+            why = Unread::None;
         return s;
+    }
+    if (!S_ISDIR(folder.st_mode)) return why = Unread::None, s;
+    if (s.error = distrust(Entry::RuntimeFolder, runtime, folder); !s.error.empty()) return s;
+    why = Unread::NotAStatus;
     std::string bytes;
-    if (readSmallFile(path, folder, bytes, st, s.error) != Read::Ok) return s;
-    if (const std::string why = detail::parseStatus(bytes, s); !why.empty()) {
+    switch (readSmallFile(path, folder, bytes, st, s.error)) {
+        case Read::Absent:
+            return why = Unread::None, s;
+        case Read::Failed:
+            return s;
+        case Read::Ok:
+            break;
+    }
+    if (const std::string cause = parseStatus(bytes, s); !cause.empty()) {
         Status bad;
-        bad.error = path + ": " + why;
+        bad.error = quoted(path) + ": " + cause;
         return bad;
     }
+    why = Unread::CannotLook;
     s.present = true;
-    s.writtenNs = detail::modifiedNs(st);
+    s.writtenNs = modifiedNs(st);
     s.ageSeconds = secondsSince(s.writtenNs);
-    const auto holds = detail::holdsLock(s.hostPid, runtime);
-    if (!holds) {
+    // The file outlives its host, and anything may hold the lock: only the
+    // host's own program holding it is the host.
+    const auto host = isHost(s.hostPid, runtime);
+    if (!host) {
         Status unknown;
         unknown.error = "cannot tell whether pid " + std::to_string(s.hostPid) +
-                        " is the host of " + home + ": " + std::strerror(errno);
+                        " is the host of " + quoted(home) + ": " + std::strerror(errno);
         return unknown;
     }
-    s.running = *holds;
+    why = Unread::None;
+    s.running = *host;
     s.stale = s.running && s.ageSeconds > kStaleAfterSeconds;
     return s;
+} catch (const std::exception& e) {
+    Status failed;
+    failed.error = "cannot read the status of " + quoted(home) + ": " + e.what();
+    return failed;
+}
+
+}  // namespace detail
+
+Status readStatus(const std::string& home) {
+    detail::Unread why;
+    return detail::readStatus(home, why);
 }
 
 }  // namespace quorva

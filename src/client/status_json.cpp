@@ -51,6 +51,11 @@ std::string parseStatus(std::string_view text, Status& s) {
         object = json::parse(text, topLevelOnly);
     } catch (const json::parse_error& e) {
         return "not one JSON object (stops making sense at byte " + std::to_string(e.byte) + ")";
+    } catch (const json::out_of_range&) {
+        // A number too large for a double (1e999), anywhere in the file.
+        return "not a host's status (it holds a number out of range)";
+    } catch (const json::exception& e) {
+        return std::string("not one JSON object (") + e.what() + ")";
     }
     if (!object.is_object()) return "not one JSON object";
     if (!take(object, "accessibility", s.accessibility)) return missing("accessibility");
@@ -66,7 +71,7 @@ std::string parseStatus(std::string_view text, Status& s) {
 
 }  // namespace detail
 
-std::string statusJson(const Status& s) {
+std::string statusJson(const Status& s) try {
     if (!s.present) return R"({"running":false})";
     // The file's members in its order, then what the reader found out.
     const nlohmann::ordered_json object = {
@@ -80,6 +85,8 @@ std::string statusJson(const Status& s) {
         {"stale", s.stale},
     };
     return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+} catch (const std::exception&) {
+    return {};  // out of memory
 }
 
 }  // namespace quorva

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "client/causes.h"
+
 namespace quorva::detail {
 namespace {
 
@@ -20,11 +22,11 @@ std::string ownerFix(Entry entry, const std::string& path) {
         case Entry::RuntimeFolder:
             return "use a home folder of your own (--home)";
         case Entry::StatusFile:
-            return "remove it (rm " + path + ") and let your host write its own";
+            return "remove it (rm " + quoted(path) + ") and let your host write its own";
         case Entry::Socket:
             break;
     }
-    return "remove it (rm " + path + ") and restart your host (quorvactl restart)";
+    return "remove it (rm " + quoted(path) + ") and restart your host (quorvactl restart)";
 }
 
 // The host writes status.json with its umask, so chmod alone would not last.
@@ -32,7 +34,7 @@ std::string modeFix(Entry entry, const std::string& path) {
     if (entry == Entry::StatusFile)
         return "the host writes it under its umask: restart the host with umask 022 "
                "(quorvactl restart)";
-    return "chmod 700 " + path;
+    return "chmod 700 " + quoted(path);
 }
 
 }  // namespace
@@ -48,16 +50,16 @@ std::string distrust(Entry entry, const std::string& path, const struct stat& st
         case Trust::Trusted:
             return {};
         case Trust::ForeignOwner:
-            return path + " belongs to uid " + std::to_string(st.st_uid) + ", not to you (uid " +
-                   std::to_string(::geteuid()) +
+            return quoted(path) + " belongs to uid " + std::to_string(st.st_uid) +
+                   ", not to you (uid " + std::to_string(::geteuid()) +
                    "), so it is not trusted: " + ownerFix(entry, path);
         case Trust::WritableByGroup:
-            return path + " can be written by its group (mode " + octal(st.st_mode) +
+            return quoted(path) + " can be written by its group (mode " + octal(st.st_mode) +
                    "), so it is not trusted: " + modeFix(entry, path);
         case Trust::WritableByOthers:
             break;
     }
-    return path + " can be written by others (mode " + octal(st.st_mode) +
+    return quoted(path) + " can be written by others (mode " + octal(st.st_mode) +
            "), so it is not trusted: " + modeFix(entry, path);
 }
 

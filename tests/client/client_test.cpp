@@ -8,11 +8,16 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <sstream>
 #include <thread>
 
+#include "client/driver.h"
 #include "client/trust.h"
 #include "platform/files.h"
 #include "quorva/client.h"
@@ -22,13 +27,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
-platform::FileHandle listeningAt(const std::string& path, bool listening = true) {
+platform::FileHandle listeningAt(const std::string& path, bool listening = true, int backlog = 4) {
     platform::FileHandle server(::socket(AF_UNIX, SOCK_STREAM, 0));
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
     EXPECT_EQ(::bind(server.fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    if (listening) ::listen(server.fd(), 4);
+    if (listening) ::listen(server.fd(), backlog);
     return server;
 }
 
@@ -45,23 +50,51 @@ TEST(Client, HomeFollowsTheHostRuleAndHostIsFoundInstalledOrBesideThenOnPath) {
     EXPECT_EQ(quorva::hostCandidates("/bin", "")[0], "/lib/quorva-desktop/bin/quorva-desktop");
 }
 
-// A folder with status.json, and this test process standing in for its host.
+// A process of the host's program holding a folder's lock, as the host does:
+// flock(1), copied under the host's name, holding it (`how`: -x or -s) on its
+// own descriptor while a child of its own sleeps.
+struct StandIn {
+    test::Process process;
+    StandIn(const std::string& folder, const std::string& name, const std::string& how = "-x") {
+        const std::string dir = folder + "/../stand-in";
+        std::filesystem::create_directories(dir);
+        std::filesystem::copy_file("/usr/bin/flock", dir + "/" + name,
+                                   std::filesystem::copy_options::skip_existing);
+        process =
+            test::spawnProcess({dir + "/" + name, "-o", how, folder, "sleep", "100"}, {}, dir);
+        const std::string mark = " " + std::to_string(process.pid) + " ";
+        EXPECT_TRUE(test::waitFor(
+            [&] { return test::readFile("/proc/locks").find(mark) != std::string::npos; }));
+    }
+    ~StandIn() { end(); }
+    void end() {
+        const std::string self = std::to_string(process.pid);
+        std::istringstream children(
+            test::readFile("/proc/" + self + "/task/" + self + "/children"));
+        for (int child; children >> child;) ::kill(child, SIGKILL);
+        process.kill(SIGKILL);
+        process.wait();
+    }
+};
+
+// A folder with status.json, and a stand-in for its host.
 struct Home {
     test::TempDir tmp;
-    const std::string home = tmp.path(), runtime = tmp / "desktop";
-    int lock = -1;
-    Home() { ::mkdir(runtime.c_str(), 0700); }
-    ~Home() { ::close(lock); }
+    const std::string home = tmp / "home", runtime = tmp / "home/desktop";
+    std::unique_ptr<StandIn> host;
+    Home() { std::filesystem::create_directories(runtime), ::chmod(runtime.c_str(), 0700); }
     void status(const std::string& json) const { test::writeFile(runtime + "/status.json", json); }
     void status(int pid) const {
         status(R"({"accessibility":true,"bundle_id":"com.quorva.desktop","host_pid":)" +
                std::to_string(pid) +
                R"(,"owner":"Quorva","screen_recording":true,"status":"ready"})");
     }
-    void holdLock(int how = LOCK_EX) {
-        ::close(lock);
-        lock = ::open(runtime.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        ASSERT_EQ(::flock(lock, how | LOCK_NB), 0);
+    // The stand-in takes the lock (ending the one before) and writes its status.
+    int holdLock(const std::string& how = "-x", const std::string& name = "quorva-desktop") {
+        host.reset();
+        host = std::make_unique<StandIn>(runtime, name, how);
+        status(host->process.pid);
+        return host->process.pid;
     }
     void age(long seconds) const {
         const timespec then{::time(nullptr) - seconds, 0}, times[2] = {then, then};
@@ -69,8 +102,9 @@ struct Home {
     }
 };
 
-// And a signal only ever goes to that holder.
-TEST(Client, RunningMeansTheFilesPidHoldsTheRuntimeFoldersLock) {
+// And a signal only ever goes to that holder: never to a pid from the file
+// alone, nor to another program holding the lock (flock run on the folder).
+TEST(Client, RunningMeansTheFilesPidIsTheHostsProgramHoldingTheRuntimeFoldersLock) {
     Home h, other;
     test::TempDir out;
     test::Process sleeper = test::spawnProcess({"/bin/sleep", "100"}, {}, out.path());
@@ -83,12 +117,17 @@ TEST(Client, RunningMeansTheFilesPidHoldsTheRuntimeFoldersLock) {
     EXPECT_TRUE(quorva::stopHost(h.home, 1s, &wasRunning).ok());
     EXPECT_FALSE(wasRunning);
     EXPECT_EQ(sleeper.wait(200ms), -1) << "a process that does not hold the home was signalled";
-    h.status(::getpid());
-    EXPECT_FALSE(running()) << "no lock";
-    other.holdLock();
+    h.status(other.holdLock());
     EXPECT_FALSE(running()) << "the lock of another home";
-    h.holdLock(LOCK_SH);
+    h.holdLock("-s");
     EXPECT_FALSE(running()) << "a shared lock";
+    const int stranger = h.holdLock("-x", "flock");
+    EXPECT_FALSE(running()) << "another program holds the lock";
+    const auto refused = quorva::stopHost(h.home, 1s, &wasRunning);
+    EXPECT_NE(refused.cause().find("pid " + std::to_string(stranger) + " (flock)"),
+              std::string::npos)
+        << refused.cause();
+    EXPECT_EQ(h.host->process.wait(300ms), -1) << "another program holding the lock was signalled";
     h.holdLock();
     EXPECT_TRUE(running());
     // Seconds ago, stale; -100: the clock was set back since it was written.
@@ -137,8 +176,14 @@ TEST(Client, ReadStatusTakesOnlyAHostStatus) {
         std::string(200, '{'),
         std::string(60000, '['),
     };
+    // Numbers no double holds, anywhere in the file: the parser's own exception.
+    for (const char* huge : {"1e999", "-1e999", "1e400"}) {
+        bad.push_back(std::string(R"({"n":)") + huge + "}");
+        bad.push_back(R"({"accessibility":true,"screen_recording":true,"x":[)" + std::string(huge) +
+                      "]," + ok + "}");
+    }
     for (const char* pid :
-         {"0", "-1", "2147483648", "5.0", "5e0", "05", "\"5\"", "99999999999999999999"})
+         {"0", "-1", "2147483648", "5.0", "5e0", "05", "\"5\"", "99999999999999999999", "1e999"})
         bad.push_back(
             R"({"accessibility":true,"screen_recording":true,"owner":"Q","bundle_id":"b",)"
             R"("status":"ready","host_pid":)" +
@@ -184,10 +229,29 @@ TEST(Trust, OnlyWhatTheCallerOwnsAndNoOtherCanWrite) {
             << owner << " " << std::oct << mode;
 }
 
+// A fix is pasted into a shell as it stands, whatever the home's name holds.
+TEST(Trust, FixCommandsInMessagesArePastedAsTheyStand) {
+    test::TempDir tmp;
+    for (const std::string name : {"my home", "it's", "two\nlines", "$(touch pasted)", "-x"}) {
+        SCOPED_TRACE(name);
+        const std::string runtime = tmp / name + "/desktop";
+        std::filesystem::create_directories(runtime);
+        ::chmod(runtime.c_str(), 0777);
+        const std::string error = quorva::readStatus(tmp / name).error;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << "not one line";
+        const auto fix = error.find("chmod 700 ");
+        ASSERT_NE(fix, std::string::npos) << error;
+        const std::string pasted = "cd " + tmp.path() + " && " + error.substr(fix);
+        auto shell = test::spawnProcess({"/bin/bash", "-c", pasted}, {}, tmp.path());
+        EXPECT_EQ(shell.wait(), 0) << pasted;
+        EXPECT_EQ(test::modeOf(runtime), 0700u) << pasted;
+        EXPECT_FALSE(test::pathExists(tmp / "pasted"));
+    }
+}
+
 // Anyone who can write there can forge the status or serve their own socket.
 TEST(Trust, WritableByOthersIsRefusedWithTheFix) {
     Home h;
-    h.status(::getpid());
     h.holdLock();
     const std::string file = h.runtime + "/status.json", socket = h.runtime + "/driver.sock";
     const platform::FileHandle server = listeningAt(socket);
@@ -261,15 +325,14 @@ TEST(Client, RegistrationIsSeenOnceARunningHostWritesAfterIt) {
         const timespec times[2] = {st.st_mtim, {st.st_mtim.tv_sec + delta, st.st_mtim.tv_nsec}};
         ::utimensat(AT_FDCWD, path.c_str(), times, 0);
     };
-    h.status(::getpid());
-    stamp(h.runtime + "/status.json", -1);
     h.holdLock();
+    stamp(h.runtime + "/status.json", -1);
     EXPECT_FALSE(r.seenByHost()) << "written before the entry";
     stamp(h.runtime + "/status.json", 0);
     EXPECT_FALSE(r.seenByHost()) << "written at the same moment";
     stamp(h.runtime + "/status.json", 1);
     EXPECT_TRUE(r.seenByHost());
-    ::close(std::exchange(h.lock, -1));
+    h.host->end();
     EXPECT_FALSE(r.seenByHost()) << "its host has ended";
 }
 
@@ -289,12 +352,21 @@ TEST(Client, WaitForDriverConnectsOnceServedAndKeepsItsDeadline) {
     EXPECT_NE(absent.cause().find(path), std::string::npos) << absent.cause();
     const platform::FileHandle server = listeningAt(path, false);
     EXPECT_FALSE(quorva::waitForDriver(h.home, 50ms).ok()) << "bound but not listening";
+    EXPECT_FALSE(quorva::detail::driverAccepts(h.home).ok()) << "bound but not listening";
     std::thread later([&] {
         std::this_thread::sleep_for(200ms);
         ::listen(server.fd(), 4);
     });
     EXPECT_TRUE(quorva::waitForDriver(h.home, 10s).ok());
     later.join();
+    EXPECT_TRUE(quorva::detail::driverAccepts(h.home).ok());
+    // A look without connecting agrees with a connection, a full backlog too.
+    const platform::FileHandle full = listeningAt(h.runtime + "/full.sock", true, 0);
+    std::filesystem::rename(h.runtime + "/full.sock", path);
+    for (const bool waiting : {false, true}) {
+        EXPECT_EQ(quorva::detail::driverAccepts(h.home).ok(), !waiting) << waiting;
+        EXPECT_EQ(quorva::waitForDriver(h.home, 0ms).ok(), !waiting) << waiting;
+    }
     EXPECT_FALSE(quorva::waitForDriver(std::string(120, 'x'), 10s).ok()) << "path too long";
 }
 
@@ -303,9 +375,10 @@ TEST(Client, WaitForDriverConnectsOnceServedAndKeepsItsDeadline) {
 TEST(Client, StartTriesAgainWhenTheLockHolderWasQuitting) {
     Home h;
     h.holdLock();
+    std::filesystem::remove(h.runtime + "/status.json");  // it has not written one yet
     std::thread quitting([&] {
         std::this_thread::sleep_for(600ms);
-        ::close(std::exchange(h.lock, -1));
+        h.host->end();
     });
     quorva::StartOptions options;
     options.home = h.home;
@@ -316,6 +389,58 @@ TEST(Client, StartTriesAgainWhenTheLockHolderWasQuitting) {
     const auto s = quorva::readStatus(h.home);
     ASSERT_TRUE(s.running);  // so hostPid names the host, never 0 (our own group)
     ::kill(s.hostPid, SIGTERM);
+}
+
+// The host outlives the call: it is left to init, so that the caller keeps
+// neither a thread that waits to reap it nor a zombie once it ends.
+TEST(Client, StartLeavesTheCallerNoThreadAndNoChild) {
+    test::TempDir tmp;
+    const auto threads = [] { return test::namesIn("/proc/self/task").size(); };
+    const std::size_t before = threads();
+    quorva::StartOptions options;
+    options.home = tmp / "home";
+    options.host = test::builtAppFolder() + "/bin/quorva-desktop";
+    ASSERT_TRUE(quorva::startHost(options).ok());
+    const int host = quorva::readStatus(options.home).hostPid;
+    ASSERT_GT(host, 0);
+    EXPECT_EQ(threads(), before) << "a thread was left behind";
+    const std::string stat = test::readFile("/proc/" + std::to_string(host) + "/stat");
+    int parent = 0;
+    std::sscanf(stat.substr(stat.rfind(')') + 2).c_str(), "%*c %d", &parent);
+    EXPECT_NE(parent, ::getpid()) << "the host is the caller's child";
+    EXPECT_TRUE(quorva::stopHost(options.home, 10s).ok());
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << "a child is left to the caller";
+}
+
+// A host whose driver ends at once takes the home and lets it go between two
+// looks: its status, or its driver's log line, tells that it ran; it is not
+// taken for one that lost a race, and not started again.
+TEST(Client, StartReportsAHostThatRanAndEndedBetweenTwoLooks) {
+    const std::string status =
+        R"(printf '{"accessibility":false,"bundle_id":"b","host_pid":%d,"owner":"Quorva",)"
+        R"("screen_recording":false,"status":"permission_required"}' $$ > "$1/status.json")";
+    const std::string log = R"(echo 'driver: cannot open the display' >> "$1/desktop.log")";
+    for (const auto& [signs, told] : {std::pair(status, std::string()),
+                                      {log, ", which ends \"driver: cannot open the display\""}}) {
+        test::TempDir tmp;
+        const std::string home = tmp / "home";
+        test::writeFile(tmp / "host",
+                        "#!/bin/sh\nset -- '" + home +
+                            "/desktop'\nmkdir -p -m 700 \"$1\"\necho run >> '" + tmp / "runs" +
+                            "'\n" + signs + "\nexit 0\n",
+                        0755);
+        quorva::StartOptions options;
+        options.home = home;
+        options.host = tmp / "host";
+        options.timeout = 2s;
+        const auto started = quorva::startHost(options);
+        EXPECT_NE(started.cause().find("ended with exit status 0 before its driver accepted "
+                                       "connections: see " +
+                                       home + "/desktop/desktop.log" + told),
+                  std::string::npos)
+            << started.cause();
+        EXPECT_EQ(test::readFile(tmp / "runs"), "run\n") << "started again";
+    }
 }
 
 TEST(Client, StartNamesWhyNoHostCameUp) {

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <regex>
 
 #include "ctl/ctl_fixture.h"
 
@@ -24,10 +25,38 @@ TEST_F(Ctl, StatusBeforeWhileAndAfterAHostWithoutDisplay) {
     EXPECT_EQ(run(json).out, "{\"running\":false}\n");
     r = run({"start", "--home", home});
     EXPECT_EQ(std::tuple(r.exit(), r.out, r.err), std::tuple(0, "", ""));
-    r = run(ask);
-    EXPECT_EQ(std::pair(r.exit(), r.out), std::pair(2, std::string("permission_required\n")));
     const int host = status().hostPid;
     ASSERT_GT(host, 0);  // kill(0) would be our own process group
+    // As systemctl status: the state, then the host, its file, its driver, its log.
+    r = run(ask);
+    EXPECT_EQ(r.exit(), 2);
+    const std::string pid = std::to_string(host);
+    EXPECT_TRUE(
+        std::regex_match(r.out, std::regex("permission_required\n"
+                                           "    host: pid " +
+                                           pid +
+                                           ", running since [-0-9]+ [:0-9]+ \\([0-9]+ s ago\\)\n"
+                                           "  status: accessibility no, screen recording no; " +
+                                           at("status.json") +
+                                           " written [0-9.]+ s ago\n"
+                                           "  driver: accepts connections on " +
+                                           at("driver.sock") +
+                                           "\n"
+                                           "     log: " +
+                                           at("desktop.log") +
+                                           " ends \\(quorvactl logs for more\\):\n"
+                                           "          vov-driver \\(stand-in\\) [^\n]*\n")))
+        << r.out;
+    // Only the exit status, or only the pid, checked to be the host.
+    for (const auto& [args, exit, out] :
+         {std::tuple(std::vector<std::string>{"status", "-q"}, 2, std::string()),
+          {{"is-running"}, 0, ""},
+          {{"pid"}, 0, pid + "\n"}}) {
+        std::vector<std::string> argv = args;
+        argv.insert(argv.end(), {"--home", home});
+        r = run(argv);
+        EXPECT_EQ(std::tuple(r.exit(), r.out, r.err), std::tuple(exit, out, "")) << args[0];
+    }
     EXPECT_EQ(test::processesMentioning(home, "quorva-desktop"), std::vector<pid_t>{host});
     // Detached: a session of its own, and no hold on the caller's working folder.
     EXPECT_EQ(::getsid(host), host);
@@ -77,7 +106,8 @@ TEST_F(Ctl, UnderXvfbReadyAndPermissionsConsumesItsTriggerAndShowsTheWindow) {
     };
     ASSERT_EQ(run({"start", "--english", "--home", home}).exit(), 0);
     Result r = run({"status", "--wait", "ready", "--home", home});
-    EXPECT_EQ(std::pair(r.exit(), r.out), std::pair(0, std::string("ready\n")));
+    EXPECT_EQ(r.exit(), 0);
+    EXPECT_TRUE(r.out.starts_with("ready\n    host: pid ")) << r.out;
     EXPECT_EQ(validate({at("status.json")}), 0);
     EXPECT_EQ(windows(), 0);
 
@@ -143,6 +173,8 @@ TEST_F(Ctl, HoldRegistersCommandAndPassesOnItsStatusAndSignals) {
 
 TEST_F(Ctl, ErrorsAreOneLineNamingTheCause) {
     test::writeFile(tmp / "file", "");
+    std::filesystem::create_directory(tmp / "two\nlines");
+    test::writeFile(tmp / "two\nlines/file", "");
     test::writeFile(tmp / "script", "#!/nonexistent/sh\n", 0755);
     std::filesystem::create_symlink(tmp / "nothing", tmp / "dangling");
     std::filesystem::create_directory(tmp / "lone");
@@ -160,7 +192,15 @@ TEST_F(Ctl, ErrorsAreOneLineNamingTheCause) {
         {{"status", "--timeout", "0x10"}, 1, "not '0x10'"},
         {{"status", "--timeout= 5"}, 1, "not ' 5'"},
         {{"wait-driver", "--timeout", "1e1"}, 1, "not '1e1'"},
-        {{"logs", "-n", "-1"}, 1, "-n takes a number of lines, not '-1'"},
+        {{"logs", "-n", "-1"}, 1, "-n takes a number of lines or all, not '-1'"},
+        {{"logs", "-fn"}, 1, "-n needs a value"},
+        {{"logs", "--follow=yes"}, 1, "--follow takes no value"},
+        {{"status", "--h"}, 1, "ambiguous option '--h'"},
+        {{"status", "now"}, 1, "unexpected argument 'now'"},
+        // A path or a word with a line end in it stays on its line.
+        {{"start", "--home", tmp / "two\nlines/file/home"}, 1, "lines/file' is not a folder"},
+        {{"logs", "--home", tmp / "two\nlines"}, 1, "no log yet at"},
+        {{"re\nboot"}, 1, "unknown command 're\\x0aboot'"},
         {{"status", "--english"}, 1, "unknown option '--english'"},
         {{"reboot"}, 1, "unknown command 'reboot'"},
         {{"hold"}, 125, "hold needs a command"},

@@ -15,8 +15,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "client/causes.h"
 #include "client/host_process.h"
 #include "quorva/client.h"
+#include "quorvactl/output.h"
 
 extern char** environ;
 
@@ -78,7 +80,7 @@ bool commandExists(const std::string& name) {
 }
 
 int fail(int status, const std::string& cause) {
-    std::fprintf(stderr, "quorvactl hold: %s\n", cause.c_str());
+    complain("quorvactl hold", cause);
     return status;
 }
 
@@ -109,11 +111,21 @@ void relaySignals(pid_t child) {
 }  // namespace
 
 int hold(const CommandLine& line, const std::string& home) {
+    // What can be known to fail is found out before anything is made: a
+    // registration makes the home's folders.
+    if (const auto problem = quorva::detail::homeProblem(home); !problem.empty())
+        return fail(kHoldFailed, problem);
+    const auto host = quorva::findHost();
+    if (!host)
+        return fail(kHoldFailed,
+                    "no host binary: quorva-desktop is neither installed beside this program nor "
+                    "on PATH");
     // Registered before the host is looked for: a host starting now sees a
     // client at its first look. COMMAND's own entry replaces it.
     quorva::Registration bridge(home);
     if (!bridge.ok()) return fail(kHoldFailed, bridge.error());
     quorva::StartOptions start;
+    start.host = *host;
     start.home = home;
     start.english = line.english;
     start.permissions = line.permissions;
@@ -129,14 +141,15 @@ int hold(const CommandLine& line, const std::string& home) {
     if (const int e = ::posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ)) {
         const bool found = e != ENOENT || commandExists(line.program[0]);
         return fail(found ? kCannotRun : kNotFound,
-                    "cannot run '" + line.program[0] + "': " + std::strerror(e) +
+                    "cannot run " + quorva::detail::quoted(line.program[0]) + ": " +
+                        std::strerror(e) +
                         (found && e == ENOENT ? " (its interpreter or loader is missing)" : ""));
     }
     quorva::Registration entry(home, child);
     if (entry.ok())
         bridge.release();
     else
-        std::fprintf(stderr, "quorvactl hold: %s (holding as quorvactl)\n", entry.error().c_str());
+        complain("quorvactl hold", entry.error() + " (holding as quorvactl)");
     const quorva::Registration& held = entry.ok() ? entry : bridge;
 
     // A host found running may have been quitting on idle just then; until
@@ -153,7 +166,7 @@ int hold(const CommandLine& line, const std::string& home) {
         if (!restarted && !quorva::readStatus(home).running) {
             restarted = true;
             if (auto again = quorva::startHost(start); !again) {
-                std::fprintf(stderr, "quorvactl hold: %s\n", again.cause().c_str());
+                complain("quorvactl hold", again.cause());
                 seen = true;  // nothing more to do for it
             }
         }

@@ -10,20 +10,27 @@
 #include <cstring>
 #include <thread>
 
+#include "client/causes.h"
 #include "platform/files.h"
 #include "quorva/client.h"
+#include "quorvactl/output.h"
 
 namespace quorvactl {
 namespace {
 
 // Never blocks on what stands at the path, and reads only regular files.
-platform::FileHandle openLog(const std::string& path, struct stat& st, std::string& error) {
+// `missing`: the log (or its folder) is not there yet, which a follower
+// waits for; a log that cannot be reached (a home of another user) is not.
+platform::FileHandle openLog(const std::string& path, struct stat& st, std::string& error,
+                             bool* missing = nullptr) {
     platform::FileHandle file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (missing) *missing = !file.valid() && errno == ENOENT;
     if (!file.valid()) {
-        error = errno == ENOENT ? "there is no log yet at " + path
-                                : "cannot read " + path + ": " + std::strerror(errno);
+        error = errno == ENOENT
+                    ? "there is no log yet at " + quorva::detail::quoted(path)
+                    : "cannot read " + quorva::detail::quoted(path) + ": " + std::strerror(errno);
     } else if (::fstat(file.fd(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = path + " is not a regular file";
+        error = quorva::detail::quoted(path) + " is not a regular file";
         return {};
     }
     return file;
@@ -32,6 +39,7 @@ platform::FileHandle openLog(const std::string& path, struct stat& st, std::stri
 // Where the last `lines` lines begin, read backwards from the end (the log
 // is appended for ever and may be huge), not before `floor`.
 off_t tailStart(int fd, off_t size, long lines, off_t floor = 0) {
+    if (lines == kAllLines) return floor;
     char buf[65536];
     long starts = 0;
     for (off_t end = size; end > floor && lines > 0;) {
@@ -45,19 +53,13 @@ off_t tailStart(int fd, off_t size, long lines, off_t floor = 0) {
     return lines > 0 ? floor : size;
 }
 
-// Copies [from, to) of `fd` to standard output; false when that is closed.
+// Copies [from, to) of `fd` to standard output; false when that cannot be written.
 bool copy(int fd, off_t from, off_t to) {
     char buf[65536];
     while (from < to) {
         const ssize_t n = ::pread(fd, buf, std::min<std::size_t>(sizeof buf, to - from), from);
         if (n <= 0) return true;
-        for (ssize_t done = 0; done < n;) {
-            const ssize_t w =
-                ::write(STDOUT_FILENO, buf + done, static_cast<std::size_t>(n - done));
-            if (w < 0 && errno == EINTR) continue;
-            if (w <= 0) return false;
-            done += w;
-        }
+        if (!out(std::string_view(buf, static_cast<std::size_t>(n)))) return false;
         from += n;
     }
     return true;
@@ -79,7 +81,7 @@ int follow(const std::string& path, platform::FileHandle file, struct stat st, o
         }
         if (!file.valid() || ::fstat(file.fd(), &now) != 0) continue;
         if (now.st_size < offset) offset = 0;
-        if (!copy(file.fd(), offset, now.st_size)) return 0;
+        if (!copy(file.fd(), offset, now.st_size)) return 1;  // said by the caller
         offset = now.st_size;
     }
 }
@@ -109,14 +111,15 @@ int logs(const CommandLine& line, const std::string& home) {
     const std::string path = platform::joinPath(quorva::runtimeFolder(home), "desktop.log");
     struct stat st {};
     std::string error;
-    platform::FileHandle file = openLog(path, st, error);
+    bool missing = false;
+    platform::FileHandle file = openLog(path, st, error, &missing);
     // Followed, a log that is not there yet is waited for.
-    if (!file.valid() && !(line.follow && !platform::exists(path))) {
-        std::fprintf(stderr, "quorvactl logs: %s\n", error.c_str());
+    if (!file.valid() && !(line.follow && missing)) {
+        complain("quorvactl logs", error);
         return 1;
     }
     const off_t end = file.valid() ? st.st_size : 0;
-    if (file.valid() && !copy(file.fd(), tailStart(file.fd(), end, line.lines), end)) return 0;
+    if (file.valid() && !copy(file.fd(), tailStart(file.fd(), end, line.lines), end)) return 1;
     return line.follow ? follow(path, std::move(file), st, end) : 0;
 }
 

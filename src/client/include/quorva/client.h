@@ -4,6 +4,8 @@
 // Everything goes through the files the host serves in <home>/desktop, by the
 // host's own rules. Nothing here links Qt, and nothing here ever takes the
 // host's lock, so a host that is starting never gives up because of a client.
+// Nothing here throws, aborts or leaves a thread behind: every failure is a
+// cause in one line.
 
 #include <chrono>
 #include <cstdint>
@@ -41,7 +43,8 @@ inline constexpr double kStaleAfterSeconds = 3.0;
 
 struct Status {
     bool present = false;  // status.json was there, well formed and trusted
-    bool running = false;  // ... and its host_pid is the live host of this home
+    bool running = false;  // ... and its host_pid is the live host of this home: the
+                           // host's program, holding the home's lock
     bool stale = false;    // ... but the file is older than kStaleAfterSeconds
     bool accessibility = false;
     bool screenRecording = false;
@@ -59,11 +62,13 @@ struct Status {
 // The status of the host of `home`. A file left by a host that has ended, or
 // whose host_pid now names another program or the host of another home,
 // reads as not running. A runtime folder or file that another user owns or
-// can write is not read at all: `error` says so, and how to fix it.
+// can write is not read at all: `error` says so, and how to fix it; so it
+// does for a home this user cannot enter, and for a file that is not a host's
+// status (any malformed text, numbers out of range included).
 Status readStatus(const std::string& home);
 
 // The file's members plus "running" and "stale", compact; only
-// {"running":false} when there is no file.
+// {"running":false} when there is no file. Empty only when out of memory.
 std::string statusJson(const Status& status);
 
 // Keeps the host of a home up while a process lives: an entry named after
@@ -95,6 +100,7 @@ class Registration {
     void release();
 
   private:
+    void create(int pid);
     std::string home_, path_, error_;
     std::int64_t createdNs_ = 0;
     bool owned_ = false;
@@ -118,14 +124,19 @@ struct StartOptions {
 // connections. A host or driver that ends meanwhile is reported with the
 // host's exit status and the log to read; a host that failed is not started
 // again. Two callers at the same moment end with one host: the host that
-// loses the race exits and both wait for the winner. With `permissions`,
-// returns once the window is shown or its request consumed. A host that is
-// slow to start is never stopped.
+// loses the race exits and both wait for the winner. Another program holding
+// the home's lock fails it at once, named. With `permissions`, returns once
+// the window is shown or its request consumed. A host that is slow to start
+// is never stopped. The host is not left this process's child: it leaves
+// neither a zombie nor a thread to reap one.
 Outcome startHost(const StartOptions& options);
 
-// Asks the running host of `home` to quit (SIGTERM to the process holding
-// its lock, checked as it is sent) and waits until it has let the home go.
-// Success also when no host ran; `wasRunning` (if given) tells which.
+// Asks the running host of `home` to quit (SIGTERM, only to a process shown
+// to be that host: it holds the home's lock, runs the host's program and the
+// status it wrote names it; checked as it is sent) and waits until it and the
+// processes it started (its driver) have ended. Success also when no host
+// ran; `wasRunning` (if given) tells which. Another program holding the lock
+// is named in the failure and left alone.
 Outcome stopHost(const std::string& home, std::chrono::milliseconds timeout,
                  bool* wasRunning = nullptr);
 

@@ -31,6 +31,7 @@ struct proc_bsdinfo {
     uint64_t pbi_start_tvusec;
 };
 
+#define PROC_PPID_ONLY 6  // proc_listpids: the children of a pid
 #define PROC_PIDTBSDINFO 3
 #define PROC_PIDTBSDINFO_SIZE (sizeof(struct proc_bsdinfo))
 #define PROC_PIDPATHINFO_SIZE (1024)
