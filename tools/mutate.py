@@ -15,6 +15,10 @@ each mutant with its outcome and the kill rate by area, and lists the
 survivors.
 
     tools/mutate.py [--scratch DIR] [--only ID,...] [--area AREA] [--list]
+                    [--list-file main|independent|all]
+
+The independent list (tools/mutants_independent.py, --list-file independent)
+holds faults written by someone who had not read the tests or the main list.
 
 Slow: a full run takes about an hour on two cores. Not part of CI.
 """
@@ -34,6 +38,15 @@ ROOT = os.path.dirname(HERE)
 sys.path.insert(0, HERE)
 sys.dont_write_bytecode = True  # no __pycache__ in the tree
 import mutants as catalogue  # noqa: E402
+import mutants_independent as independent  # noqa: E402
+
+# Each list's areas name the tests its mutants are run against.
+AREA_TESTS = {**catalogue.AREA_TESTS, **independent.AREA_TESTS}
+LISTS = {
+    "main": catalogue.MUTANTS,
+    "independent": independent.MUTANTS,
+    "all": catalogue.MUTANTS + independent.MUTANTS,
+}
 
 # Tests whose names hold "Slow" take a minute (the idle rule); they run only
 # for mutants that need them. A fast test takes at most a few seconds: one
@@ -120,7 +133,7 @@ def killed(build_dir, mutant, killers, log):
 
 
 def selection(mutant):
-    return mutant.tests or catalogue.AREA_TESTS[mutant.area]
+    return mutant.tests or AREA_TESTS[mutant.area]
 
 
 def check(mutants):
@@ -152,9 +165,15 @@ def main():
     parser.add_argument("--only", help="comma-separated mutant ids")
     parser.add_argument("--area", help="only the mutants of this area")
     parser.add_argument("--list", action="store_true", help="list the mutants and stop")
+    parser.add_argument("--list-file", choices=sorted(LISTS), default="main",
+                        help="which list: the main one, the independent one, or both")
     args = parser.parse_args()
 
-    chosen = [m for m in catalogue.MUTANTS
+    ids = [m.id for m in LISTS["all"]]
+    if duplicates := sorted({i for i in ids if ids.count(i) > 1}):
+        print("mutate: ids used twice: " + ", ".join(duplicates), file=sys.stderr)
+        return 1
+    chosen = [m for m in LISTS[args.list_file]
               if (not args.only or m.id in args.only.split(","))
               and (not args.area or m.area == args.area)]
     if args.list:
