@@ -3,6 +3,7 @@
 // start-up's retry.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/socket.h>
@@ -41,6 +42,10 @@ platform::FileHandle listeningAt(const std::string& path, bool listening = true,
 TEST(Client, HomeFollowsTheHostRuleAndHostIsFoundInstalledOrBesideThenOnPath) {
     ::setenv("HOME", "/u", 1);
     EXPECT_EQ(quorva::homeFolder(), "/u/.quorva");
+    ::setenv("HOME", "u", 1);  // not a folder: the password database's is taken
+    if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir[0] == '/') {
+        EXPECT_EQ(quorva::homeFolder(), platform::joinPath(pw->pw_dir, ".quorva"));
+    }
     EXPECT_EQ(quorva::homeFolder("/abs//"), "/abs");
 
     EXPECT_EQ(quorva::hostCandidates("/p/bin", "/usr/bin::rel:/opt/q/"),
@@ -278,6 +283,12 @@ TEST(Trust, WritableByOthersIsRefusedWithTheFix) {
     // A socket's mode says who may connect, not who made it.
     ::chmod(socket.c_str(), 0777);
     EXPECT_TRUE(quorva::waitForDriver(h.home, 0ms).ok());
+    // A host under umask 002 writes a group-writable file, which its group cannot reach through
+    // the folder. (Given a group not its owner's own, where it can: an owner's private group is
+    // trusted anyway.)
+    ::chmod(file.c_str(), 0664);
+    [[maybe_unused]] const int regrouped = ::chown(file.c_str(), static_cast<uid_t>(-1), 65534);
+    EXPECT_TRUE(quorva::readStatus(h.home).ready());
 }
 
 TEST(Client, RegistrationMakesTheFolderAndRemovesOnlyItsOwnEntry) {

@@ -63,6 +63,7 @@ TEST_F(Ctl, AMalformedStatusIsOneCauseNeverAnAbort) {
 
 // flock run on the home: it holds the lock, yet it is no host. Every
 // command agrees no host runs, names it where it matters, and leaves it alone.
+// Run as the host's program, it is a host that has not written its status yet.
 TEST_F(Ctl, AnotherProgramHoldingTheLockIsNamedAndLeftAlone) {
     std::filesystem::create_directories(home + "/desktop");
     ::chmod((home + "/desktop").c_str(), 0700);
@@ -97,6 +98,25 @@ TEST_F(Ctl, AnotherProgramHoldingTheLockIsNamedAndLeftAlone) {
     EXPECT_TRUE(test::processesMentioning(home, "quorva-desktop").empty());
     std::this_thread::sleep_for(100ms);
     EXPECT_TRUE(alive(flock.pid)) << "signalled";
+
+    // The host's own program holding the lock is the host, before it has written its status.
+    const std::string starting = tmp / "starting", stand = tmp / "quorva-desktop";
+    std::filesystem::create_directories(starting + "/desktop");
+    ::chmod((starting + "/desktop").c_str(), 0700);
+    std::filesystem::copy_file("/usr/bin/flock", stand);
+    auto host = test::spawnProcess({stand, "-o", "-x", starting + "/desktop", "tail", "-f", stand},
+                                   env, tmp.path());
+    const std::string pid = std::to_string(host.pid);
+    ASSERT_TRUE(test::waitFor(
+        [&] { return test::readFile("/proc/locks").find(" " + pid + " ") != std::string::npos; }));
+    r = run({"doctor", "--home", starting});
+    EXPECT_NE(r.out.find("\nok   host: running as pid " + pid), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("(pid " + pid + "): it has not written its status yet"),
+              std::string::npos);
+    r = run({"status", "--home", starting});
+    EXPECT_NE(r.out.find("\n    lock: held by the host (pid " + pid + "), which has not written"),
+              std::string::npos)
+        << r.out;
 }
 
 // As a user who cannot enter the home (another user's 0700 home; without

@@ -74,7 +74,7 @@ TEST_F(Owned, OneSigtermForTheDriverOnEveryWayTheHostEnds) {
     };
     const std::vector<int> quitSignals{SIGTERM, SIGINT, SIGHUP};
     const std::string guard = app + "/bin/quorva-driver-guard";
-    ::system(("cp " + guard + " " + tmp / "guard").c_str());
+    ASSERT_EQ(std::system(("cp " + guard + " " + tmp / "guard").c_str()), 0);
     const auto signal = [](int sig) { return [sig](test::Process& h) { h.kill(sig); }; };
     // A guard killed is put back by the host at once, under Qt's event loop too once a window
     // was shown; then a host killed outright still has its driver stopped.
@@ -128,7 +128,8 @@ TEST_F(Owned, OneSigtermForTheDriverOnEveryWayTheHostEnds) {
         SCOPED_TRACE(e.name);
         fs::remove_all(home);
         for (const char* file : {"pids", "end"}) fs::remove(tmp / file);
-        ::system(("rm -f " + guard + "* && cp " + tmp / "guard" + " " + guard).c_str());
+        ASSERT_EQ(
+            std::system(("rm -f " + guard + "* && cp " + tmp / "guard" + " " + guard).c_str()), 0);
         auto host = start(e.args, e.shell, e.blocked);
         if (e.end) {
             // The host writes its status before a bash driver is under way; with a guard that
@@ -205,6 +206,7 @@ TEST_F(Owned, StartsThatCannotWorkMakeAndRunNothing) {
     scriptDriver(": > \"$4\"; exec sleep 1000\n");  // records its pid if it ever runs
     const std::string elsewhere = tmp / "elsewhere", module = app + "/lib/quorva-qt.so";
     fs::create_directories(elsewhere);
+    test::writeFile(tmp / "outside.log", "");
     const std::vector<std::string> parts{module, app + "/bin/quorva-driver-guard",
                                          app + "/Resources/vov-driver"};
     for (const auto& part : parts) fs::copy_file(part, tmp / fs::path(part).filename());
@@ -224,6 +226,7 @@ TEST_F(Owned, StartsThatCannotWorkMakeAndRunNothing) {
     const std::vector<std::tuple<std::string, std::string, std::string, int, bool>> starts{
         {"mkdir -p \"$1/desktop/desktop.log\"", "", home, 1, true},
         {"mkdir -p \"$1/desktop\" && mkfifo \"$1/desktop/desktop.log\"", "", home, 1, true},
+        {"mkdir -p \"$1/desktop\" && ln outside.log \"$1/desktop/desktop.log\"", "", home, 1, true},
         {"mkdir -p \"$1\" && : > \"$1/desktop\"", "", home, 1, true},
         // A link the user made is followed only to a folder nobody else can write in.
         {"mkdir -p \"$1\" && chmod 777 " + elsewhere + " && ln -s " + elsewhere + " \"$1/desktop\"",

@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <thread>
 
 #include "app/options.h"
@@ -160,14 +161,20 @@ TEST(Requests, UrlOpenerGetsNoSecrets) {
     for (const char* name : {"SERVICE_API_KEY", "VOV_DRIVER_MODE", "KEEP_ME"})
         ::setenv(name, "x", 1);
     ASSERT_EQ(::chdir(tmp.path().c_str()), 0);
-    QuorvaDesktop(platform::realSystem(), {"q", "--home", tmp / "home"}).grantScreen();
-    ASSERT_TRUE(test::waitFor([&] { return test::pathExists(tmp / "out"); }));
-    const std::string out = test::readFile(tmp / "out");
-    EXPECT_TRUE(out.starts_with(
-        "x-apple.systempreferences:com.apple.preference.security?Privacy_ScreenCapture\n"));
-    EXPECT_THAT(out, ::testing::HasSubstr("\nKEEP_ME=x\n"));
-    EXPECT_THAT(out, ::testing::Not(::testing::HasSubstr("SERVICE_API_KEY")));
-    EXPECT_THAT(out, ::testing::Not(::testing::HasSubstr("VOV_DRIVER_MODE")));
+    QuorvaDesktop host(platform::realSystem(), {"q", "--home", tmp / "home"});
+    for (const auto& [grant, pane] : {std::pair(&QuorvaDesktop::grantAX, "Accessibility"),
+                                      {&QuorvaDesktop::grantScreen, "ScreenCapture"}}) {
+        std::filesystem::remove(tmp / "out");
+        (host.*grant)();
+        ASSERT_TRUE(test::waitFor([&] { return test::pathExists(tmp / "out"); }));
+        const std::string out = test::readFile(tmp / "out");
+        EXPECT_TRUE(
+            out.starts_with("x-apple.systempreferences:com.apple.preference.security?Privacy_" +
+                            std::string(pane)));
+        EXPECT_THAT(out, ::testing::HasSubstr("\nKEEP_ME=x\n"));
+        EXPECT_THAT(out, ::testing::Not(::testing::HasSubstr("SERVICE_API_KEY")));
+        EXPECT_THAT(out, ::testing::Not(::testing::HasSubstr("VOV_DRIVER_MODE")));
+    }
     ::setenv("PATH", path.c_str(), 1);
 }
 

@@ -73,7 +73,11 @@ std::string describe(const quorva::Status& s, const std::string& home) {
         text += "  driver: " +
                 (accepts ? "accepts connections on " + detail::quoted(socket) : accepts.cause()) +
                 "\n";
-    } else if (const auto holder = detail::lockHolder(runtime); holder && holder->pid) {
+    } else if (const auto holder = detail::lockHolder(runtime); holder && holder->host) {
+        // A host that is starting: its status comes at the end of its start.
+        text += "    lock: held by the host (pid " + std::to_string(holder->pid) +
+                "), which has not written its status yet\n";
+    } else if (holder && holder->pid) {
         text += "    lock: " + detail::notTheHost(*holder, runtime) +
                 ", so no host can start there until it ends\n";
     }
