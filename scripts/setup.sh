@@ -67,10 +67,18 @@ for p in "${wanted[@]}"; do installed "$p" || missing+=("$p"); done
 me=$(id -un 2>/dev/null || echo "uid $(id -u)")  # a user need not have a name
 foreign=$(find "$tree" .cache ! -user "$(id -u)" -print -quit 2>/dev/null || true)
 [[ -z $foreign && ! -e $tree && ! -w . ]] && foreign=.
+# Root in another user's clone builds nothing there: that user's next run
+# could not replace root's files. It installs the packages and stops.
+[[ -z $foreign && ! -e $tree && $(id -u) -eq 0 && $(stat -c %u .) -ne 0 ]] && foreign=.
 refuse() {
     local owner
     owner=$(stat -c %U "$foreign")
-    if [[ $foreign == . ]]; then
+    if [[ $foreign == . && $(id -u) -eq 0 ]]; then
+        say "the packages are in place. $PWD belongs to $owner: build there as $owner, so that" \
+            "$owner's later runs can replace what it makes:"
+        say "  ./scripts/$script"
+        exit 0
+    elif [[ $foreign == . ]]; then
         say "cannot make $tree/ in $PWD: that folder belongs to $owner, and $me, who runs this, cannot write in it." >&2
         say "Run ./scripts/$script as $owner, or in a copy of the sources that $me owns." >&2
         exit 1

@@ -222,7 +222,10 @@ package)
     done
     # Built as Debian builds its own: lintian's hardening tags are informational,
     # so they are looked for here; it has none for the stack protector.
-    lintian --fail-on error --display-info "$deb" >"$tmp/lintian" 2>&1 || fail "lintian: $(cat "$tmp/lintian")"
+    # Its own temporary files go with ours (it leaves some in $TMPDIR).
+    mkdir -p "$tmp/lintian-tmp"
+    TMPDIR=$tmp/lintian-tmp lintian --fail-on error --display-info "$deb" >"$tmp/lintian" 2>&1 ||
+        fail "lintian: $(cat "$tmp/lintian")"
     ! grep -E '^[EWI]: .* hardening-' "$tmp/lintian" >&2 || fail "lintian finds the programs not hardened"
     for program in "${programs[@]}"; do
         readelf --dyn-syms -W "$tmp/root/$program" | grep ' __stack_chk_fail' >/dev/null ||
