@@ -6,7 +6,7 @@ set -euo pipefail
 source=$1 build=$2
 ctl=$build/bin/quorvactl
 tmp=$(mktemp -d)
-trap 'pkill -KILL -f "$tmp" 2>/dev/null; rm -rf "$tmp"' EXIT
+trap 'pkill -KILL -f "$tmp" 2>/dev/null || true; rm -rf "$tmp"' EXIT
 fail() {
     echo "FAIL: $*" >&2
     echo "--- run.sh said:" >&2
