@@ -159,14 +159,29 @@ if ! cmake -S . -B "$tree" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${options[@]}" >>"
     say "configuring failed" >&2
     exit 1
 fi
-targets=(--target app-folder quorvactl) what="the app folder and quorvactl"
+targets=(--target runnable) what="the app folder and quorvactl"
 [[ $mode != run ]] && targets=() what="everything"
 jobs=$(nproc)
 log build
 say "building $what with $jobs jobs (full output in $LOG)"
 # Make's bookkeeping lines say nothing; compiling, linking and drawing do.
-if ! cmake --build "$tree" -j"$jobs" "${targets[@]}" 2>&1 | tee -a "$LOG" |
-    { grep --line-buffered -Ev '(Built target|Consolidate compiler generated|Scanning dependencies)' || true; }; then
+# One file can take longer than ten seconds to compile: then a line says the
+# build goes on.
+show_build() {
+    local line
+    SECONDS=0
+    while :; do
+        if IFS= read -r -t 10 line; then
+            [[ $line =~ (Built\ target|Consolidate\ compiler\ generated|Scanning\ dependencies) ]] ||
+                echo "$line"
+        elif (($? > 128)); then
+            say "  still building, $SECONDS s in"
+        else
+            return 0
+        fi
+    done
+}
+if ! cmake --build "$tree" -j"$jobs" "${targets[@]}" 2>&1 | tee -a "$LOG" | show_build; then
     say "build failed (full output in $LOG)" >&2
     exit 1
 fi
