@@ -21,7 +21,7 @@ RUN_PACKAGES=(
 TEST_PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth xfonts-base x11-utils
-    dpkg-dev file lintian desktop-file-utils
+    dpkg-dev file lintian desktop-file-utils appstream
     python3-jsonschema  # checks status.json against its schema
     bash-completion zsh  # quorvactl's completions, loaded as users' shells load them
 )

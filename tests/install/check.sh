@@ -6,7 +6,8 @@
 #   check.sh package BUILD SOURCE        `cpack -G DEB`: name, contents, dependencies,
 #                                        stripped and hardened programs, lintian, the
 #                                        unpacked host
-#   check.sh desktop-entry BUILD SOURCE  desktop-file-validate
+#   check.sh desktop-entry BUILD SOURCE  desktop-file-validate, appstreamcli validate, and the
+#                                        entry's English action
 set -euo pipefail
 mode=$1 build=$2 source=$3
 tmp=$(mktemp -d)
@@ -61,6 +62,7 @@ expected_paths() {
         usr/share/bash-completion/ usr/share/bash-completion/completions/ \
         usr/share/bash-completion/completions/quorvactl usr/share/zsh/ \
         usr/share/zsh/vendor-completions/ usr/share/zsh/vendor-completions/_quorvactl \
+        usr/share/metainfo/ usr/share/metainfo/com.quorva.desktop.metainfo.xml \
         usr/share/lintian/ usr/share/lintian/overrides/ usr/share/lintian/overrides/quorva-desktop
     for size in 48x48 128x128 256x256 scalable; do
         local ext=png
@@ -175,8 +177,10 @@ install)
     [[ ! -s $tmp/modes ]] || fail "modes other than 755 and 644: $(cat "$tmp/modes")"
     # The entry's program is the link on PATH, and its icon is installed.
     entry=$root/usr/share/applications/com.quorva.desktop.desktop
-    program=$(sed -nE 's/^Exec=([^ ]+).*/\1/p' "$entry")
-    [[ -L $root/usr/bin/$program ]] || fail "Exec names '$program', not a link in bin/"
+    # Each of them: the entry's and its actions'.
+    for program in $(sed -nE 's/^Exec=([^ ]+).*/\1/p' "$entry"); do
+        [[ -L $root/usr/bin/$program ]] || fail "Exec names '$program', not a link in bin/"
+    done
     icon=$(sed -n 's/^Icon=//p' "$entry")
     [[ -f $root/usr/share/icons/hicolor/48x48/apps/$icon.png ]] || fail "Icon names '$icon', not installed"
     run_host "$root/usr/lib/quorva-desktop/Resources" env PATH="$root/usr/bin:$PATH" "$program"
@@ -235,7 +239,13 @@ package)
     run_host "$tmp/root/usr/lib/quorva-desktop/Resources" "$tmp/root/usr/bin/quorva-desktop"
     ;;
 desktop-entry)
-    desktop-file-validate "$source/packaging/com.quorva.desktop.desktop" || fail "desktop-file-validate"
+    entry=$source/packaging/com.quorva.desktop.desktop
+    desktop-file-validate "$entry" || fail "desktop-file-validate"
+    appstreamcli validate --no-net "$build/packaging/com.quorva.desktop.metainfo.xml" >"$tmp/as" 2>&1 ||
+        fail "appstreamcli validate: $(cat "$tmp/as")"
+    # The menu offers the English window beside the Persian one.
+    grep -qx 'Actions=english;' "$entry" && grep -qx 'Exec=quorva-desktop --permissions --english' "$entry" ||
+        fail "no desktop action for the English window"
     ;;
 *) fail "unknown check: $mode" ;;
 esac
