@@ -57,7 +57,7 @@ owner)
     # Needs a clone that belongs to someone else: only root can make one.
     if [[ $(id -u) -ne 0 ]]; then
         echo "skipped: only root can make a clone that belongs to another user"
-        exit 0
+        exit 77
     fi
     clone=$(mktemp -d)
     trap 'rm -rf "$clone"' EXIT
