@@ -22,6 +22,7 @@ TEST_PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth xfonts-base x11-utils
     dpkg-dev file lintian desktop-file-utils appstream
+    pkgconf  # its pkg-config builds a client against the development package
     python3-jsonschema  # checks status.json against its schema
     bash-completion zsh  # quorvactl's completions, loaded as users' shells load them
 )
