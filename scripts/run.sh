@@ -2,8 +2,21 @@
 # Sets up and builds QuorvaDesktop, then runs it with the stand-in driver
 # through quorvactl. Options go to `quorvactl hold` and so to the host it
 # starts, e.g.: ./scripts/run.sh --english --permissions [--home FOLDER]
-# While this script runs it holds the host; Ctrl-C quits the host it started.
+# While this script runs it holds the host; Ctrl-C quits the host it started,
+# unless other clients hold it too.
+# Started with sh: this is a bash script.
+if [ -z "${BASH_VERSION:-}" ]; then exec bash "$0" "$@"; fi
 set -euo pipefail
+case ${1:-} in -h | --help)
+    cat <<'EOF'
+usage: ./scripts/run.sh [--home FOLDER] [--english] [--permissions]
+Installs what is missing (as root), builds, and runs the host with the stand-in
+driver until Ctrl-C; it prints the runtime folder, the driver's log lines and
+each new status. The options go to the host.
+EOF
+    exit 0
+    ;;
+esac
 here=$PWD
 repo=$(cd "$(dirname "$0")/.." && pwd)
 ctl="$repo/build/bin/quorvactl"
@@ -58,9 +71,20 @@ while :; do
 done
 set -e
 ((held == 125)) && exit 1  # quorvactl has said why
+# Registered clients other than this run, alive.
+others() {
+    local n=0 entry
+    for entry in "$home/desktop/clients"/*; do
+        [[ ${entry##*/} =~ ^[0-9]+$ ]] && kill -0 "${entry##*/}" 2>/dev/null && n=$((n + 1))
+    done
+    echo $n
+}
 if ((state == 3)); then  # not running before: this run started it
-    json=$("$ctl" status --json --home "$home" || true)
-    pid=$(sed -n 's/.*"host_pid":\([0-9]*\).*"running":true.*/\1/p' <<<"$json")
-    [[ -n $pid ]] && kill -TERM "$pid"
+    n=$(others)
+    if ((n > 0)); then
+        echo "QuorvaDesktop is left running: $n other client(s) hold it"
+        exit 0
+    fi
+    "$ctl" stop --home "$home" >/dev/null 2>&1 || true
 fi
 echo "QuorvaDesktop has ended"

@@ -21,7 +21,8 @@ RUN_PACKAGES=(
 TEST_PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth xfonts-base x11-utils
-    dpkg-dev file lintian desktop-file-utils
+    dpkg-dev file lintian desktop-file-utils appstream
+    pkgconf  # its pkg-config builds a client against the development package
     python3-jsonschema  # checks status.json against its schema
     bash-completion zsh  # quorvactl's completions, loaded as users' shells load them
 )
@@ -67,10 +68,18 @@ for p in "${wanted[@]}"; do installed "$p" || missing+=("$p"); done
 me=$(id -un 2>/dev/null || echo "uid $(id -u)")  # a user need not have a name
 foreign=$(find "$tree" .cache ! -user "$(id -u)" -print -quit 2>/dev/null || true)
 [[ -z $foreign && ! -e $tree && ! -w . ]] && foreign=.
+# Root in another user's clone builds nothing there: that user's next run
+# could not replace root's files. It installs the packages and stops.
+[[ -z $foreign && ! -e $tree && $(id -u) -eq 0 && $(stat -c %u .) -ne 0 ]] && foreign=.
 refuse() {
     local owner
     owner=$(stat -c %U "$foreign")
-    if [[ $foreign == . ]]; then
+    if [[ $foreign == . && $(id -u) -eq 0 ]]; then
+        say "the packages are in place. $PWD belongs to $owner: build there as $owner, so that" \
+            "$owner's later runs can replace what it makes:"
+        say "  ./scripts/$script"
+        exit 0
+    elif [[ $foreign == . ]]; then
         say "cannot make $tree/ in $PWD: that folder belongs to $owner, and $me, who runs this, cannot write in it." >&2
         say "Run ./scripts/$script as $owner, or in a copy of the sources that $me owns." >&2
         exit 1
@@ -151,14 +160,29 @@ if ! cmake -S . -B "$tree" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${options[@]}" >>"
     say "configuring failed" >&2
     exit 1
 fi
-targets=(--target app-folder quorvactl) what="the app folder and quorvactl"
+targets=(--target runnable) what="the app folder and quorvactl"
 [[ $mode != run ]] && targets=() what="everything"
 jobs=$(nproc)
 log build
 say "building $what with $jobs jobs (full output in $LOG)"
 # Make's bookkeeping lines say nothing; compiling, linking and drawing do.
-if ! cmake --build "$tree" -j"$jobs" "${targets[@]}" 2>&1 | tee -a "$LOG" |
-    { grep --line-buffered -Ev '(Built target|Consolidate compiler generated|Scanning dependencies)' || true; }; then
+# One file can take longer than ten seconds to compile: then a line says the
+# build goes on.
+show_build() {
+    local line
+    SECONDS=0
+    while :; do
+        if IFS= read -r -t 10 line; then
+            [[ $line =~ (Built\ target|Consolidate\ compiler\ generated|Scanning\ dependencies) ]] ||
+                echo "$line"
+        elif (($? > 128)); then
+            say "  still building, $SECONDS s in"
+        else
+            return 0
+        fi
+    done
+}
+if ! cmake --build "$tree" -j"$jobs" "${targets[@]}" 2>&1 | tee -a "$LOG" | show_build; then
     say "build failed (full output in $LOG)" >&2
     exit 1
 fi

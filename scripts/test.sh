@@ -1,14 +1,21 @@
 #!/usr/bin/env bash
 # Sets up and builds QuorvaDesktop with its tests, then runs every test.
 #   test.sh                              in build/, every test
+#   test.sh -R REGEX                     in build/, the tests whose names match (ctest -R),
+#       say -R '^Host\.' or -R OneHostPerHome
 #   test.sh --sanitize [--skip NAME]...  in build-sanitize/, built with AddressSanitizer and
 #       UndefinedBehaviorSanitizer: every test but the slow ones (Slow... in their names, a
 #       minute each; the normal tree runs them) and those named; any report fails the run
 set -euo pipefail
 cd "$(dirname "$0")/.."
-usage() { echo "usage: test.sh [--sanitize [--skip NAME]...]" >&2; exit 2; }
-mode=test tree=build skip=()
-if [[ ${1:-} == --sanitize ]]; then
+usage() { echo "usage: test.sh [-R REGEX | --sanitize [--skip NAME]...]" >&2; exit 2; }
+mode=test tree=build skip=() only=()
+[[ ${1:-} == -h || ${1:-} == --help ]] && { sed -n '2,9s/^# \{0,1\}//p' "$0"; exit 0; }
+if [[ ${1:-} == -R ]]; then
+    (($# == 2)) || usage
+    only=(-R "$2")
+    shift 2
+elif [[ ${1:-} == --sanitize ]]; then
     mode=sanitize tree=build-sanitize
     shift
     while (($#)); do
@@ -19,7 +26,8 @@ if [[ ${1:-} == --sanitize ]]; then
 fi
 (($#)) && usage
 ./scripts/setup.sh $mode
-selection=() what="every test"
+selection=("${only[@]}") what="every test"
+((${#only[@]})) && what="the tests matching ${only[1]}"
 if [[ $mode == sanitize ]]; then
     source scripts/sanitizers.sh
     exclude='\.Slow'

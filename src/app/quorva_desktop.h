@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -66,6 +67,10 @@ class QuorvaDesktop final : public platform::ApplicationDelegate,
     const std::vector<std::string> args;
 
   private:
+    // How long a second host given --permissions waits for the running one
+    // to take its request: as long as `quorvactl permissions` does.
+    static constexpr std::chrono::seconds kForwardedRequestWait{10};
+    platform::LockOutcome forwardWindowRequest(const platform::RuntimeFolder& folder);
     bool launchDriver(const std::string& socket, const std::string& programs,
                       const std::string& resources, int log);
     // Any start-up failure: no message, the quit request with status 1 (0

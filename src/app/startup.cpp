@@ -7,6 +7,9 @@
 #include "platform/process_info.h"
 #include "platform/resources.h"
 
+#include <chrono>
+#include <thread>
+
 // Everything up to the driver's launch; none of it waits for the toolkit's
 // GUI. The supervision start follows once the toolkit runs.
 void QuorvaDesktop::applicationWillFinishLaunching() try {
@@ -60,15 +63,34 @@ platform::LockOutcome QuorvaDesktop::takeRuntimeFolder() {
     if (!folder) return platform::LockOutcome::Failed;
     // Before anything in the folder is touched: two hosts on one home would
     // overwrite each other's status and remove each other's socket.
-    const auto outcome = folder->lock();
+    auto outcome = folder->lock();
     if (outcome == platform::LockOutcome::HeldElsewhere && app::hasFlag(args, "--permissions"))
-        folder->createFile("show-permissions", 0600);  // shown at that host's next tick
+        outcome = forwardWindowRequest(*folder);
     if (outcome != platform::LockOutcome::Acquired) return outcome;
     runtimeFolder_ = std::move(folder);
     // A fatal signal, or a quit that cannot be acted on, still takes the
     // socket away, from this folder only.
     platform::emergency::setRuntimeFolder(runtimeFolder_->descriptor());
     return outcome;
+}
+
+// As any client asks: the request is shown at that host's next tick, and
+// waited for until taken. Should that host end first, the request is taken
+// back (a later host must not show the window unasked) and the home, free
+// now, is this host's. A host that cannot take requests for long (a stopped
+// X server) keeps this one's for later.
+platform::LockOutcome QuorvaDesktop::forwardWindowRequest(const platform::RuntimeFolder& folder) {
+    const bool made = folder.createFile("show-permissions", 0600);
+    const auto deadline = platform::Deadline::after(kForwardedRequestWait);
+    while (folder.exists("show-permissions")) {
+        if (folder.lock() == platform::LockOutcome::Acquired) {
+            if (made) folder.remove("show-permissions");
+            return platform::LockOutcome::Acquired;
+        }
+        if (deadline.passed() || platform::Application::quitSignalled()) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return platform::LockOutcome::HeldElsewhere;
 }
 
 bool QuorvaDesktop::launchDriver(const std::string& socket, const std::string& programs,

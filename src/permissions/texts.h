@@ -27,6 +27,18 @@ inline const std::string kAccessibilityButtonEnglish = "Control apps";
 inline const std::string kScreenButtonPersian = "دیدن صفحه";
 inline const std::string kScreenButtonEnglish = "See the screen";
 
+// For screen readers: the logo's name, and what each button does.
+inline const std::string kLogoNamePersian = "کوروا";
+inline const std::string kLogoNameEnglish = "Quorva";
+inline const std::string kAccessibilityButtonDoesPersian =
+    "اجازه\u0654 Accessibility را درخواست می\u200cکند و تنظیمات آن را باز می\u200cکند";
+inline const std::string kAccessibilityButtonDoesEnglish =
+    "Asks for the Accessibility permission and opens its settings";
+inline const std::string kScreenButtonDoesPersian =
+    "اجازه\u0654 Screen Recording را درخواست می\u200cکند و تنظیمات آن را باز می\u200cکند";
+inline const std::string kScreenButtonDoesEnglish =
+    "Asks for the Screen Recording permission and opens its settings";
+
 inline const std::string kLogoPersian = "quorva-lockup-fa-off-white-w360";
 inline const std::string kLogoEnglish = "quorva-lockup-en-off-white-w360";
 inline const std::string kIcon = "quorva-icon-128";

@@ -12,6 +12,7 @@ platform::WindowLayout permissionsWindowLayout(const WindowInputs& in) {
     layout.height = kWindowHeight;
     layout.title = en ? t::kTitleEnglish : t::kTitlePersian;
     layout.background = kBackground;
+    layout.rightToLeft = !en;
 
     // Only the logo and the body follow the reading direction; the buttons
     // keep their places in both languages.
@@ -19,6 +20,7 @@ platform::WindowLayout permissionsWindowLayout(const WindowInputs& in) {
         .name = "logo",
         .frame = {en ? 32 : 282, 266, 196, 60},
         .imagePath = in.logoPath,
+        .accessible = {.name = en ? t::kLogoNameEnglish : t::kLogoNamePersian, .description = {}},
     });
     layout.views.push_back(platform::Label{
         .name = "body",
@@ -34,12 +36,18 @@ platform::WindowLayout permissionsWindowLayout(const WindowInputs& in) {
         .frame = {32, 58, 210, 38},
         .title = en ? t::kAccessibilityButtonEnglish : t::kAccessibilityButtonPersian,
         .action = in.grantAX,
+        .accessible = {.name = {},
+                       .description = en ? t::kAccessibilityButtonDoesEnglish
+                                         : t::kAccessibilityButtonDoesPersian},
     });
     layout.views.push_back(platform::Button{
         .name = "screenRecordingButton",
         .frame = {268, 58, 210, 38},
         .title = en ? t::kScreenButtonEnglish : t::kScreenButtonPersian,
         .action = in.grantScreen,
+        .accessible = {.name = {},
+                       .description =
+                           en ? t::kScreenButtonDoesEnglish : t::kScreenButtonDoesPersian},
     });
     return layout;
 }

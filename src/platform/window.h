@@ -27,11 +27,18 @@ struct Color {
 
 enum class Alignment { Left, Right };
 
+// What a screen reader says of a view: its name (a text or a title is one
+// already) and what it does.
+struct Accessible {
+    std::string name, description;
+};
+
 // An image scaled proportionally down into its frame; no image leaves it empty.
 struct ImageView {
     std::string name;
     Rect frame;
     std::optional<std::string> imagePath;
+    Accessible accessible;
 };
 
 // A wrapping, non-editable text. An empty family means the system font.
@@ -51,6 +58,7 @@ struct Button {
     Rect frame;
     std::string title;
     std::function<void()> action;
+    Accessible accessible;
 };
 
 using View = std::variant<ImageView, Label, Button>;
@@ -61,6 +69,9 @@ struct WindowLayout {
     std::string title;
     Color background;
     std::vector<View> views;  // added to the content in this order
+    // Right to left: reading, and moving between the buttons with Tab, go
+    // from the right; the frames stay where they are.
+    bool rightToLeft = false;
     // For task bars and window switchers; none leaves the desktop's default.
     std::optional<std::string> iconPath;
 };

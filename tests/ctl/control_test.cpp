@@ -149,15 +149,22 @@ TEST_F(Ctl, AnotherHomesHostIsNotOursOnTheSameInode) {
         "/desktop/status.json " + a + "/desktop/; stat -c %i " + a + "/desktop " + b +
         "/desktop; " + ctl + " status -q --home " + a + " || echo $?; " + ctl +
         " status -q --home " + b + " || echo $?; " + ctl + " stop --home " + b + " && echo stopped";
-    const Result r =
-        exec({"/usr/bin/unshare", "--user", "--map-root-user", "--mount", "/bin/sh", "-c", script});
+    const std::vector<std::string> unshare{"/usr/bin/unshare", "--user",  "--map-root-user",
+                                           "--mount",          "/bin/sh", "-c"};
+    // A chroot and many containers refuse user namespaces: nothing to test there.
+    const Result can = exec({unshare[0], unshare[1], unshare[2], unshare[3], "true"});
+    if (can.status != 0) GTEST_SKIP() << "user namespaces are refused here: " << can.err;
+    auto argv = unshare;
+    argv.push_back(script);
+    const Result r = exec(argv);
     EXPECT_EQ(r.err, "");
     std::istringstream out(r.out);
-    std::string inodeA, inodeB;
+    std::string inodeA, inodeB, rest;
     std::getline(out, inodeA);
     std::getline(out, inodeB);
     ASSERT_EQ(inodeA, inodeB) << r.out;
-    EXPECT_EQ(out.str().substr(out.tellg()), "3\n2\nstopped\n");
+    std::getline(out, rest, '\0');
+    EXPECT_EQ(rest, "3\n2\nstopped\n");
 }
 
 TEST_F(Ctl, LogsPrintsTheEndAndFollows) {

@@ -134,9 +134,10 @@ TEST_F(Host, UnderXServerReadyWindowOnRequestAndLostDisplayStopsDriver) {
     EXPECT_FALSE(exists("driver.sock"));
 }
 
-// The second host defers to the first: no driver, nothing written or removed, exit 0, and its
-// --permissions becomes a request the first one answers. A killed host takes its driver along
-// and frees the home for the next.
+// The second host defers to the first: no driver, nothing written or removed, exit 0; given
+// --permissions, it asks the first for its window and waits until the request is taken. Should
+// the first end before it does (killed, its driver with it), the request is taken back and the
+// waiting host takes the home itself: no later host shows the window unasked.
 TEST_F(Host, OneHostPerHomeAndNoDriverOutlivesItsHost) {
     const auto serving = [&] {
         std::istringstream in(log());
@@ -146,26 +147,31 @@ TEST_F(Host, OneHostPerHomeAndNoDriverOutlivesItsHost) {
     };
     auto first = start();
     ASSERT_TRUE(test::waitFor([&] { return serving() == 1 && exists("status.json"); }));
-    first.kill(SIGSTOP);  // so that it cannot answer the request before we see it
+    first.kill(SIGSTOP);  // so that it cannot answer the request yet
     const std::string status = read("status.json");
-    const Names entries = namesIn(home + "/desktop");
     auto second = start("--permissions");
-    expectEnd(second);
+    ASSERT_TRUE(test::waitFor([&] { return exists("show-permissions"); }));
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(second.wait(0ms), -1) << "it did not wait for its request to be taken";
     EXPECT_EQ(namesIn(home + "/desktop"),
               (Names{"clients", "desktop.log", "driver.sock", "show-permissions", "status.json"}));
     EXPECT_EQ(read("status.json"), status);
     first.kill(SIGCONT);
-    EXPECT_TRUE(test::waitFor([&] { return !exists("show-permissions"); }, 3s));
+    expectEnd(second, 0, 3s);
+    EXPECT_FALSE(exists("show-permissions"));
     EXPECT_EQ(serving(), 1);
     EXPECT_EQ(running("/Resources/vov-driver").size(), 1u);
 
+    first.kill(SIGSTOP);
+    auto third = start("--permissions");
+    ASSERT_TRUE(test::waitFor([&] { return exists("show-permissions"); }));
     first.kill(SIGKILL);
     first.wait();
     EXPECT_TRUE(test::waitFor([&] { return has(log(), ": stopping\n"); }, 3s)) << log();
-    EXPECT_TRUE(test::waitFor([&] { return running("/Resources/vov-driver").empty(); }, 3s));
-    auto third = start();
     EXPECT_TRUE(test::waitFor([&] { return serving() == 2 && read("status.json") != status; }));
     EXPECT_TRUE(has(read("status.json"), "\"host_pid\":" + std::to_string(third.pid) + ","));
+    EXPECT_TRUE(test::waitFor([&] { return !exists("show-permissions"); }, 2s));
+    EXPECT_EQ(running("/Resources/vov-driver").size(), 1u);
     third.kill(SIGTERM);
     expectEnd(third);
     EXPECT_FALSE(exists("driver.sock"));

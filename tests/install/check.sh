@@ -3,10 +3,12 @@
 #   check.sh install BUILD SOURCE        `cmake --install` into a DESTDIR: the layout,
 #                                        the host through its link on PATH, and on X
 #                                        the window's class and icon against the entry
-#   check.sh package BUILD SOURCE        `cpack -G DEB`: name, contents, dependencies,
-#                                        stripped and hardened programs, lintian, the
-#                                        unpacked host
-#   check.sh desktop-entry BUILD SOURCE  desktop-file-validate
+#   check.sh package BUILD SOURCE        `cpack -G DEB`, the host's package and the
+#                                        development package: names, contents, fields,
+#                                        stripped and hardened programs, a stripped
+#                                        library, lintian, the unpacked host
+#   check.sh desktop-entry BUILD SOURCE  desktop-file-validate, appstreamcli validate, and the
+#                                        entry's English action
 set -euo pipefail
 mode=$1 build=$2 source=$3
 tmp=$(mktemp -d)
@@ -61,6 +63,7 @@ expected_paths() {
         usr/share/bash-completion/ usr/share/bash-completion/completions/ \
         usr/share/bash-completion/completions/quorvactl usr/share/zsh/ \
         usr/share/zsh/vendor-completions/ usr/share/zsh/vendor-completions/_quorvactl \
+        usr/share/metainfo/ usr/share/metainfo/com.quorva.desktop.metainfo.xml \
         usr/share/lintian/ usr/share/lintian/overrides/ usr/share/lintian/overrides/quorva-desktop
     for size in 48x48 128x128 256x256 scalable; do
         local ext=png
@@ -74,9 +77,23 @@ expected_paths() {
     fi
 }
 
-same_paths() {  # what, actual list file[, files only]
-    expected_paths | { [[ -n ${3:-} ]] && grep -v '/$' || cat; } | sort >"$tmp/expected"
-    sort "$2" >"$tmp/actual"
+# The client library's Development component, under /usr: what the
+# development package holds.
+expected_dev_paths() {
+    local l=usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH) doc=usr/share/doc/libquorva-client-dev
+    local config
+    config=$(sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$build/CMakeCache.txt")
+    printf '%s\n' usr/ usr/include/ usr/include/quorva/ usr/include/quorva/client.h usr/lib/ $l/ \
+        $l/libquorva-client.a $l/pkgconfig/ $l/pkgconfig/quorva-client.pc $l/cmake/ $l/cmake/QuorvaClient/ \
+        $l/cmake/QuorvaClient/QuorvaClientConfig.cmake $l/cmake/QuorvaClient/QuorvaClientConfigVersion.cmake \
+        $l/cmake/QuorvaClient/QuorvaClientTargets.cmake \
+        "$l/cmake/QuorvaClient/QuorvaClientTargets-${config,,}.cmake" usr/share/ usr/share/doc/ $doc/ \
+        $doc/changelog.gz $doc/copyright usr/share/quorva-desktop/ usr/share/quorva-desktop/status.schema.json
+}
+
+same_paths() {  # what, expected list's function, actual list file[, files only]
+    "$2" | { [[ -n ${4:-} ]] && grep -v '/$' || cat; } | sort >"$tmp/expected"
+    sort "$3" >"$tmp/actual"
     diff -u "$tmp/expected" "$tmp/actual" >&2 || fail "$1 differs from the expected files (+ extra, - missing)"
 }
 
@@ -168,15 +185,18 @@ install)
     DESTDIR=$tmp/dev cmake --install "$build" --prefix /usr --component Development >/dev/null ||
         fail "cmake --install --component Development"
     (cd "$tmp/dev" && find . ! -type d -printf '%P\n') | sort >"$tmp/development"
+    same_paths "cmake --install --component Development" expected_dev_paths "$tmp/development" files-only
     (cd "$root" && find . ! -type d -printf '%P\n') | sort | comm -23 - "$tmp/development" >"$tmp/paths"
-    same_paths "cmake --install" "$tmp/paths" files-only
+    same_paths "cmake --install" expected_paths "$tmp/paths" files-only
     (cd "$root" && find usr \( -type d -o -perm -u=x \) ! -type l ! -perm 755 -printf '%m %p\n'
         find usr -type f ! -perm -u=x ! -perm 644 -printf '%m %p\n') >"$tmp/modes"
     [[ ! -s $tmp/modes ]] || fail "modes other than 755 and 644: $(cat "$tmp/modes")"
     # The entry's program is the link on PATH, and its icon is installed.
     entry=$root/usr/share/applications/com.quorva.desktop.desktop
-    program=$(sed -nE 's/^Exec=([^ ]+).*/\1/p' "$entry")
-    [[ -L $root/usr/bin/$program ]] || fail "Exec names '$program', not a link in bin/"
+    # Each of them: the entry's and its actions'.
+    for program in $(sed -nE 's/^Exec=([^ ]+).*/\1/p' "$entry"); do
+        [[ -L $root/usr/bin/$program ]] || fail "Exec names '$program', not a link in bin/"
+    done
     icon=$(sed -n 's/^Icon=//p' "$entry")
     [[ -f $root/usr/share/icons/hicolor/48x48/apps/$icon.png ]] || fail "Icon names '$icon', not installed"
     run_host "$root/usr/lib/quorva-desktop/Resources" env PATH="$root/usr/bin:$PATH" "$program"
@@ -195,12 +215,15 @@ install)
 package)
     version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
     deb=$tmp/out/quorva-desktop_${version}_$(dpkg --print-architecture).deb
+    dev=$tmp/out/libquorva-client-dev_${version}_$(dpkg --print-architecture).deb
     (umask 077 && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$tmp/out" >"$tmp/cpack.log" 2>&1) ||
         fail "cpack: $(cat "$tmp/cpack.log")"
-    [[ -f $deb ]] || fail "no $(basename "$deb") among: $(ls "$tmp/out")"
+    for package in "$deb" "$dev"; do
+        [[ -f $package ]] || fail "no $(basename "$package") among: $(ls "$tmp/out")"
+    done
     dpkg-deb -c "$deb" >"$tmp/listing"
     awk '{ sub(/^\.\//, "", $6); print $6 }' "$tmp/listing" >"$tmp/paths"
-    same_paths "dpkg-deb -c" "$tmp/paths"
+    same_paths "dpkg-deb -c (host)" expected_paths "$tmp/paths"
     grep -q ' \./usr/bin/quorva-desktop -> \.\./lib/quorva-desktop/bin/quorva-desktop$' "$tmp/listing" ||
         fail "usr/bin/quorva-desktop is not the relative link to the app folder"
     grep -Ev '^(drwxr-xr-x|-rw-r--r--|lrwxrwxrwx) root/root' "$tmp/listing" |
@@ -212,6 +235,22 @@ package)
     for dep in qt6-qpa-plugins libqt6widgets6 libc6; do
         [[ ", $depends," == *", $dep"[\ ,]* ]] || fail "Depends lacks $dep: $depends"
     done
+    [[ $(dpkg-deb -f "$deb" Section) == x11 ]] || fail "the host's section: $(dpkg-deb -f "$deb" Section)"
+    # The development package: for building clients, in libdevel, wanting the
+    # host of its own version and needing nothing to run; its library stripped
+    # of debugging information, as Debian strips one.
+    dpkg-deb -c "$dev" >"$tmp/dev-listing"
+    awk '{ sub(/^\.\//, "", $6); print $6 }' "$tmp/dev-listing" >"$tmp/dev-paths"
+    same_paths "dpkg-deb -c (development)" expected_dev_paths "$tmp/dev-paths"
+    grep -Ev '^(drwxr-xr-x|-rw-r--r--) root/root' "$tmp/dev-listing" >"$tmp/modes" || true
+    [[ ! -s $tmp/modes ]] || fail "unexpected modes or owners: $(cat "$tmp/modes")"
+    [[ $(dpkg-deb -f "$dev" Section) == libdevel ]] || fail "the development package's section: $(dpkg-deb -f "$dev" Section)"
+    [[ $(dpkg-deb -f "$dev" Recommends) == "quorva-desktop (= $version)" ]] ||
+        fail "the development package recommends: '$(dpkg-deb -f "$dev" Recommends)'"
+    [[ -z $(dpkg-deb -f "$dev" Depends) ]] || fail "the development package depends on: $(dpkg-deb -f "$dev" Depends)"
+    dpkg-deb -x "$dev" "$tmp/dev-root"
+    archive=$(find "$tmp/dev-root" -name libquorva-client.a)
+    ! readelf -S "$archive" | grep -E ' \.debug_info ' >/dev/null || fail "libquorva-client.a is not stripped"
     dpkg-deb -x "$deb" "$tmp/root"
     programs=(usr/lib/quorva-desktop/bin/quorva-desktop usr/lib/quorva-desktop/bin/quorvactl
         usr/lib/quorva-desktop/bin/quorva-driver-guard
@@ -222,7 +261,10 @@ package)
     done
     # Built as Debian builds its own: lintian's hardening tags are informational,
     # so they are looked for here; it has none for the stack protector.
-    lintian --fail-on error --display-info "$deb" >"$tmp/lintian" 2>&1 || fail "lintian: $(cat "$tmp/lintian")"
+    # Its own temporary files go with ours (it leaves some in $TMPDIR).
+    mkdir -p "$tmp/lintian-tmp"
+    TMPDIR=$tmp/lintian-tmp lintian --fail-on error --display-info "$deb" "$dev" >"$tmp/lintian" 2>&1 ||
+        fail "lintian: $(cat "$tmp/lintian")"
     ! grep -E '^[EWI]: .* hardening-' "$tmp/lintian" >&2 || fail "lintian finds the programs not hardened"
     for program in "${programs[@]}"; do
         readelf --dyn-syms -W "$tmp/root/$program" | grep ' __stack_chk_fail' >/dev/null ||
@@ -232,7 +274,13 @@ package)
     run_host "$tmp/root/usr/lib/quorva-desktop/Resources" "$tmp/root/usr/bin/quorva-desktop"
     ;;
 desktop-entry)
-    desktop-file-validate "$source/packaging/com.quorva.desktop.desktop" || fail "desktop-file-validate"
+    entry=$source/packaging/com.quorva.desktop.desktop
+    desktop-file-validate "$entry" || fail "desktop-file-validate"
+    appstreamcli validate --no-net "$build/packaging/com.quorva.desktop.metainfo.xml" >"$tmp/as" 2>&1 ||
+        fail "appstreamcli validate: $(cat "$tmp/as")"
+    # The menu offers the English window beside the Persian one.
+    grep -qx 'Actions=english;' "$entry" && grep -qx 'Exec=quorva-desktop --permissions --english' "$entry" ||
+        fail "no desktop action for the English window"
     ;;
 *) fail "unknown check: $mode" ;;
 esac

@@ -4,6 +4,7 @@
 #                                    said at every tenth, ending with its total, and
 #                                    a quiet spell filled within the set time
 #   setup_check.sh readme SOURCE     the README names every package setup.sh installs
+#   setup_check.sh owner SOURCE      root in another user's clone builds nothing there
 set -euo pipefail
 mode=$1 source=$2
 fail() {
@@ -51,6 +52,20 @@ readme)
             grep -qF "\`$package\`" "$source/README.md" || fail "README.md does not name $package ($what)"
         done
     done
+    ;;
+owner)
+    # Needs a clone that belongs to someone else: only root can make one.
+    if [[ $(id -u) -ne 0 ]]; then
+        echo "skipped: only root can make a clone that belongs to another user"
+        exit 77
+    fi
+    clone=$(mktemp -d)
+    trap 'rm -rf "$clone"' EXIT
+    cp -r "$source/scripts" "$clone/"
+    chown -R 65534:65534 "$clone"
+    out=$("$clone/scripts/setup.sh" run 2>&1) || fail "it failed: $out"
+    grep -q "build there as nobody" <<<"$out" || fail "it did not say who builds: $out"
+    [[ ! -e $clone/build && ! -e $clone/.cache ]] || fail "it made $(ls "$clone") as root"
     ;;
 *) fail "unknown check: $mode" ;;
 esac

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """The bundle's Info.plist as the build writes it: a property list holding what
-the README says, with this build's values.
+docs/macos.md says, with this build's values.
 
     info_plist.py PLIST BUNDLE_ID VERSION MINIMUM_MACOS
 """

@@ -30,6 +30,7 @@ import stat
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 from typing import Optional
 
@@ -59,6 +60,7 @@ STATUS_GAP = 1.5  # seconds between status writes, at most
 OUTLIVES = 2.0  # seconds a driver or guard may outlive its host
 WINDOW = 2.0  # seconds each row watches a running host
 FOLDERS = {"home", "desktop", "clients"}  # entries the host needs as folders
+STOP = threading.Event()  # interrupted: rows under way end at once
 
 
 @dataclasses.dataclass
@@ -309,13 +311,18 @@ class Run:
     def made(self):
         """What stands in the row's folder, less the row's own records."""
         return {rel: kind for rel, kind in tree(self.dir).items()
-                if not rel.startswith(("/host", "/driver."))}
+                if not rel.startswith(("/host", "/driver.", "/runtime"))}
 
     # -- processes --
     def start_host(self, terminal=False):
+        if STOP.is_set():
+            raise RuntimeError("interrupted")
         env = {k: v for k, v in os.environ.items()
                if k not in ("DISPLAY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE", "QT_QPA_PLATFORM")}
         env["QUORVA_MATRIX_ROW"] = self.dir
+        # Qt's, for the window: not /tmp/runtime-<user>, which would stay.
+        env["XDG_RUNTIME_DIR"] = f"{self.dir}/runtime"
+        os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700, exist_ok=True)
         n = len(self.hosts)
         out = open(f"{self.dir}/host{n}.out", "wb")
         err = open(f"{self.dir}/host{n}.err", "wb")
@@ -366,7 +373,7 @@ class Run:
         start = last = time.monotonic()
         seen = self.status_inode()
         longest = 0.0
-        while time.monotonic() - start < seconds:
+        while time.monotonic() - start < seconds and not STOP.is_set():
             if host.poll() is not None:
                 return
             ino = self.status_inode()
@@ -625,6 +632,8 @@ def main():
         print("\n".join(r.name for r in everything))
         return 0
     resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
+    for sig in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(sig, signal.default_int_handler)
     app = tempfile.mkdtemp(prefix="quorva-matrix-")
     os.chmod(app, 0o755)
     scratch = f"{app}/rows"
@@ -641,16 +650,25 @@ def main():
         runnable = [r for r in everything if not skipped[r.name]]
         started = time.monotonic()
         failed, limits = {}, []
-        with concurrent.futures.ThreadPoolExecutor(args.jobs) as pool:
-            results = pool.map(lambda r: (r, run_row(r, app_dir, scratch)), runnable)
-            for row, failures in results:
-                if row.name in LIMITS:
-                    limits.append(row.name)
-                    verdict = "; ".join(failures) or "met all the same"
-                    print(f"LIMIT {row.name}: {verdict}. Why: {LIMITS[row.name]}", flush=True)
-                elif failures:
-                    failed[row.name] = failures
-                    print(f"FAIL {row.name}: " + "; ".join(failures), flush=True)
+        pool = concurrent.futures.ThreadPoolExecutor(args.jobs)
+        try:
+            results = list(pool.map(lambda r: (r, run_row(r, app_dir, scratch)), runnable))
+        except KeyboardInterrupt:
+            # Ctrl-C, SIGTERM or SIGHUP: no row more, and those under way cut short;
+            # what still runs from here goes below.
+            STOP.set()
+            pool.shutdown(wait=True, cancel_futures=True)
+            print("matrix: interrupted", flush=True)
+            return 130
+        pool.shutdown()
+        for row, failures in results:
+            if row.name in LIMITS:
+                limits.append(row.name)
+                verdict = "; ".join(failures) or "met all the same"
+                print(f"LIMIT {row.name}: {verdict}. Why: {LIMITS[row.name]}", flush=True)
+            elif failures:
+                failed[row.name] = failures
+                print(f"FAIL {row.name}: " + "; ".join(failures), flush=True)
         reasons = {}
         for name, why in skipped.items():
             if why:
@@ -663,6 +681,8 @@ def main():
               f"in {time.monotonic() - started:.0f} s")
         return 1 if failed else 0
     finally:
+        # Hosts, guards and drivers of rows cut short all run from here.
+        subprocess.run(["pkill", "-KILL", "-f", app], check=False)
         shutil.rmtree(app, ignore_errors=True)
 
 

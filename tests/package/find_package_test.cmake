@@ -1,5 +1,7 @@
 # Installs the build into a fresh prefix, builds a client project against it
-# with find_package(QuorvaClient), runs it, and checks that it needs no Qt.
+# with find_package(QuorvaClient), runs it, and checks that it needs no Qt,
+# that the installed library defines no symbols but quorva's, and that the
+# installed quorva-client.pc names the prefix.
 # cmake -DBUILD_DIR=... -DCONSUMER_DIR=... -P find_package_test.cmake
 set(work "${BUILD_DIR}/package-test")
 file(REMOVE_RECURSE "${work}")
@@ -19,11 +21,25 @@ foreach(installed bin/quorvactl share/quorva-desktop/status.schema.json include/
     message(FATAL_ERROR "not installed: ${installed}")
   endif()
 endforeach()
+file(GLOB_RECURSE archives "${prefix}/lib*/libquorva-client.a")
+list(LENGTH archives found)
+if(NOT found EQUAL 1)
+  message(FATAL_ERROR "not one libquorva-client.a installed but ${found}: ${archives}")
+endif()
+run(bash "${CONSUMER_DIR}/own_symbols.sh" ${archives})
+file(GLOB_RECURSE pc "${prefix}/lib*/quorva-client.pc")
+if(NOT pc MATCHES "/pkgconfig/quorva-client.pc$")
+  message(FATAL_ERROR "no pkgconfig/quorva-client.pc installed: '${pc}'")
+endif()
+file(STRINGS "${pc}" pc_prefix REGEX "^prefix=")
+if(NOT pc_prefix STREQUAL "prefix=${prefix}")
+  message(FATAL_ERROR "quorva-client.pc says '${pc_prefix}', installed under ${prefix}")
+endif()
 run(${CMAKE_COMMAND} -S "${CONSUMER_DIR}/consumer" -B "${work}/build"
     -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release)
 run(${CMAKE_COMMAND} --build "${work}/build")
 run("${work}/build/consumer" "${work}/home")
-if(NOT out STREQUAL "${work}/home {\"running\":false}\n")
+if(NOT out STREQUAL "${work}/home {\"running\":false} running=no\n")
   message(FATAL_ERROR "unexpected output: ${out}")
 endif()
 # A client library must stay light: no Qt in what a client links.

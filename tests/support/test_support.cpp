@@ -8,10 +8,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
 
@@ -19,12 +22,85 @@ extern char** environ;
 namespace fs = std::filesystem;
 
 namespace test {
+namespace {
 
-TempDir::TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    path_ = std::string(base && *base ? base : "/tmp") + "/quorva-test-XXXXXX";
-    if (!::mkdtemp(path_.data())) throw std::runtime_error("mkdtemp failed");
+// What a test interrupted by Ctrl-C (or killed by SIGTERM or SIGHUP) would
+// leave: its folders, and what runs from them (hosts that quorvactl started
+// in sessions of their own, their drivers and guards). One shell script
+// undoes it all: it ends those processes at once, and removes the folders
+// once the test program has ended (its own threads may still write there).
+// It is written anew into the spare of two buffers whenever a folder comes
+// or goes, so that the signal handler only ever reads a whole one.
+std::mutex foldersMutex;
+std::vector<std::string> liveFolders;
+char cleanupBuffers[2][1 << 16];
+std::atomic<int> cleanupCurrent{-1};
+
+void writeCleanup() {
+    // Handed to the shell in its environment: a command line holding the
+    // folders' names would be found by pkill too.
+    std::string command = "QUORVA_TEST_CLEANUP=", removals;
+    for (const auto& f : liveFolders) {
+        command += "pkill -KILL -f -- '" + f + "'; ";
+        removals += "chmod -R u+rwx '" + f + "'; rm -rf -- '" + f + "'; ";
+    }
+    // Ended means gone or a zombie: what started the test may not reap it.
+    const std::string self = "/proc/" + std::to_string(::getpid()) + "/stat";
+    command += "while [ \"$(cut -d' ' -f3 " + self + " 2>/dev/null || echo Z)\" != Z ]; do " +
+               "sleep 0.05; done; " + removals;
+    const int spare = cleanupCurrent.load() == 0 ? 1 : 0;
+    if (command.size() >= sizeof cleanupBuffers[spare]) return;  // keeps the older one
+    std::memcpy(cleanupBuffers[spare], command.c_str(), command.size() + 1);
+    cleanupCurrent.store(spare);
 }
+
+void onInterrupt(int sig) {
+    if (const int current = cleanupCurrent.load(); current >= 0) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, 1), ::dup2(null, 2);
+            char* const env[] = {cleanupBuffers[current], const_cast<char*>("PATH=/usr/bin:/bin"),
+                                 nullptr};
+            ::execle("/bin/sh", "sh", "-c", "eval \"$QUORVA_TEST_CLEANUP\"",
+                     static_cast<char*>(nullptr), env);
+            ::_exit(127);
+        }
+    }
+    ::signal(sig, SIG_DFL);
+    ::raise(sig);
+}
+
+std::string makeFolder(const char* prefix) {
+    const char* base = std::getenv("TMPDIR");
+    std::string path = std::string(base && *base ? base : "/tmp") + "/" + prefix + "-XXXXXX";
+    if (!::mkdtemp(path.data())) throw std::runtime_error("mkdtemp failed");
+    std::lock_guard lock(foldersMutex);
+    liveFolders.push_back(path);
+    writeCleanup();
+    return path;
+}
+
+void forgetFolder(const std::string& path) {
+    std::lock_guard lock(foldersMutex);
+    std::erase(liveFolders, path);
+    writeCleanup();
+}
+
+// Every test program: its interruptions tidied up, and a runtime folder of
+// its own for what it starts (Qt makes /tmp/runtime-<user> without one, for
+// good).
+struct ProcessWide {
+    TempDir runtime;
+    ProcessWide() {
+        for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::signal(sig, onInterrupt);
+        ::setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+    }
+} processWide;
+
+}  // namespace
+
+TempDir::TempDir() : path_(makeFolder("quorva-test")) {}
 
 TempDir::~TempDir() {
     std::error_code ec;
@@ -34,6 +110,7 @@ TempDir::~TempDir() {
         if (!it->is_symlink(ec))
             fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
     fs::remove_all(path_, ec);
+    forgetFolder(path_);
 }
 
 std::string builtAppFolder() {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QFile>
 #include <QFontDatabase>
@@ -174,6 +175,39 @@ TEST(PermissionsWindow, InProcessOffscreenThenFromTheBuiltHostOnX) {
         EXPECT_EQ(host.wait(), 0);
     }
     XCloseDisplay(d);
+}
+
+// What a screen reader meets, through Qt's accessibility interface: the window by its title, the
+// logo by the product's name, each button by its title with what it does; in Persian, the window
+// reads from the right, and the keyboard starts at the right-hand button.
+TEST(PermissionsWindow, ScreenReadersMeetEveryViewInTheLanguagesOrder) {
+    const std::string does = " permission and opens its settings";
+    for (const bool english : {false, true}) {
+        SCOPED_TRACE(english);
+        Host h(english);
+        QWidget* const w = h.window();
+        const auto said = [](QObject* o, QAccessible::Text what) {
+            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(o);
+            return a ? a->text(what).toStdString() : "(no interface)";
+        };
+        EXPECT_EQ(said(w, QAccessible::Name), kWindows[english][0]);
+        EXPECT_EQ(said(w->findChild<QWidget*>("logo"), QAccessible::Name),
+                  english ? "Quorva" : "کوروا");
+        auto* ax = w->findChild<QPushButton*>("accessibilityButton");
+        auto* screen = w->findChild<QPushButton*>("screenRecordingButton");
+        EXPECT_EQ(said(ax, QAccessible::Name), ax->text().toStdString());
+        EXPECT_EQ(said(screen, QAccessible::Name), screen->text().toStdString());
+        EXPECT_EQ(said(ax, QAccessible::Description),
+                  english ? "Asks for the Accessibility" + does
+                          : "اجازه\u0654 Accessibility را درخواست می\u200cکند و تنظیمات آن را باز "
+                            "می\u200cکند");
+        EXPECT_EQ(said(screen, QAccessible::Description),
+                  english ? "Asks for the Screen Recording" + does
+                          : "اجازه\u0654 Screen Recording را درخواست می\u200cکند و تنظیمات آن را "
+                            "باز می\u200cکند");
+        EXPECT_EQ(w->layoutDirection(), english ? Qt::LeftToRight : Qt::RightToLeft);
+        EXPECT_EQ(w->focusWidget(), english ? ax : screen) << "where Tab starts";
+    }
 }
 
 // The window's showing (here an activation that takes 300 ms, as the toolkit's first load may)

@@ -8,12 +8,20 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QWidget>
+#include <algorithm>
+#include <vector>
 
 namespace platform::qt {
 namespace {
 
 QColor toQColor(Color c) {
     return QColor(c.red, c.green, c.blue);
+}
+
+void describe(QWidget* view, const Accessible& a) {
+    if (!a.name.empty()) view->setAccessibleName(QString::fromStdString(a.name));
+    if (!a.description.empty())
+        view->setAccessibleDescription(QString::fromStdString(a.description));
 }
 
 // Bottom-left origin to Qt's top-left origin.
@@ -38,6 +46,7 @@ QWidget* makeView(const ImageView& s, QWidget* parent, int contentHeight) {
         }
     }
     place(view, s.frame, contentHeight);
+    describe(view, s.accessible);
     return view;
 }
 
@@ -69,6 +78,7 @@ QWidget* makeView(const Button& s, QWidget* parent, int contentHeight) {
         QObject::connect(button, &QPushButton::clicked, [action = s.action] { action(); });
     place(button, s.frame, contentHeight);
     button->setAutoDefault(false);
+    describe(button, s.accessible);
     return button;
 }
 
@@ -87,8 +97,21 @@ class QtWindow final : public ToolkitWindow {
         palette.setColor(QPalette::Window, toQColor(layout.background));
         w->setPalette(palette);
         w->setAutoFillBackground(true);
-        for (const View& view : layout.views)
-            std::visit([&](const auto& s) { makeView(s, w, layout.height); }, view);
+        w->setAccessibleName(QString::fromStdString(layout.title));
+        w->setLayoutDirection(layout.rightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
+        std::vector<QWidget*> focusable;
+        for (const View& view : layout.views) {
+            QWidget* made =
+                std::visit([&](const auto& s) { return makeView(s, w, layout.height); }, view);
+            if (made->focusPolicy() & Qt::TabFocus) focusable.push_back(made);
+        }
+        // Tab starts where one starts reading: at the right in a right-to-left
+        // window (Qt 6.4's setTabOrder cannot move a widget before one made
+        // earlier, and two buttons take turns either way).
+        std::ranges::sort(focusable, [&](QWidget* a, QWidget* b) {
+            return layout.rightToLeft ? a->x() > b->x() : a->x() < b->x();
+        });
+        if (!focusable.empty()) focusable.front()->setFocus();
     }
 
     void center() override {

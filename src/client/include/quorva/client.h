@@ -13,10 +13,19 @@
 #include <string>
 #include <vector>
 
+// What a client may call. The installed library is built with everything else
+// hidden, so that its internals (and the host code it shares) never clash
+// with a client's own symbols.
+#if defined(__GNUC__) || defined(__clang__)
+#define QUORVA_CLIENT_API [[gnu::visibility("default")]]
+#else
+#define QUORVA_CLIENT_API
+#endif
+
 namespace quorva {
 
 // Success, or one line naming the cause.
-class [[nodiscard]] Outcome {
+class [[nodiscard]] QUORVA_CLIENT_API Outcome {
   public:
     static Outcome success() { return Outcome(""); }
     static Outcome failure(std::string cause) { return Outcome(std::move(cause)); }
@@ -32,16 +41,17 @@ class [[nodiscard]] Outcome {
 // The host's home folder for `given` (a "--home" value: relative to the
 // working folder, "~" not expanded), or ~/.quorva without one. Empty when a
 // relative folder cannot be resolved because the working folder is gone.
-std::optional<std::string> homeFolder(const std::optional<std::string>& given = std::nullopt);
+QUORVA_CLIENT_API std::optional<std::string> homeFolder(
+    const std::optional<std::string>& given = std::nullopt);
 
 // <home>/desktop: registrations, status.json, driver.sock, desktop.log.
-std::string runtimeFolder(const std::string& home);
+QUORVA_CLIENT_API std::string runtimeFolder(const std::string& home);
 
 // The host rewrites status.json every second; a file older than this, while
 // its host runs, no longer says what the host sees (it cannot write it).
 inline constexpr double kStaleAfterSeconds = 3.0;
 
-struct Status {
+struct QUORVA_CLIENT_API Status {
     bool present = false;  // status.json was there, well formed and trusted
     bool running = false;  // ... and its host_pid is the live host of this home: the
                            // host's program, holding the home's lock
@@ -65,17 +75,17 @@ struct Status {
 // can write is not read at all: `error` says so, and how to fix it; so it
 // does for a home this user cannot enter, and for a file that is not a host's
 // status (any malformed text, numbers out of range included).
-Status readStatus(const std::string& home);
+QUORVA_CLIENT_API Status readStatus(const std::string& home);
 
 // The file's members plus "running" and "stale", compact; only
 // {"running":false} when there is no file. Empty only when out of memory.
-std::string statusJson(const Status& status);
+QUORVA_CLIENT_API std::string statusJson(const Status& status);
 
 // Keeps the host of a home up while a process lives: an entry named after
 // the pid in <home>/desktop/clients, removed again when the object goes.
 // The folder is made (mode 0700, as the host makes it) when no host has run
 // there yet, so a client may register before it starts the host.
-class Registration {
+class QUORVA_CLIENT_API Registration {
   public:
     Registration() = default;
     explicit Registration(const std::string& home);  // this process
@@ -108,9 +118,9 @@ class Registration {
 
 // Asks the running host for its permissions window: creates the trigger
 // "show-permissions", which the host's next tick consumes.
-Outcome requestWindow(const std::string& home);
+QUORVA_CLIENT_API Outcome requestWindow(const std::string& home);
 
-struct StartOptions {
+struct QUORVA_CLIENT_API StartOptions {
     std::string home;          // from homeFolder()
     bool english = false;      // the window's language, for a host this starts
     bool permissions = false;  // also show the permissions window
@@ -129,7 +139,7 @@ struct StartOptions {
 // the window is shown or its request consumed. A host that is slow to start
 // is never stopped. The host is not left this process's child: it leaves
 // neither a zombie nor a thread to reap one.
-Outcome startHost(const StartOptions& options);
+QUORVA_CLIENT_API Outcome startHost(const StartOptions& options);
 
 // Asks the running host of `home` to quit (SIGTERM, only to a process shown
 // to be that host: it holds the home's lock, runs the host's program and the
@@ -137,18 +147,19 @@ Outcome startHost(const StartOptions& options);
 // processes it started (its driver) have ended. Success also when no host
 // ran; `wasRunning` (if given) tells which. Another program holding the lock
 // is named in the failure and left alone.
-Outcome stopHost(const std::string& home, std::chrono::milliseconds timeout,
-                 bool* wasRunning = nullptr);
+QUORVA_CLIENT_API Outcome stopHost(const std::string& home, std::chrono::milliseconds timeout,
+                                   bool* wasRunning = nullptr);
 
 // Waits until <home>/desktop/driver.sock accepts a connection. A socket or
 // runtime folder the caller may not trust (as for readStatus) is refused.
-Outcome waitForDriver(const std::string& home, std::chrono::milliseconds timeout);
+QUORVA_CLIENT_API Outcome waitForDriver(const std::string& home, std::chrono::milliseconds timeout);
 
 // Where to look for the host binary, in order: installed or side by side
 // with the program at `programFolder` (its real folder), then each PATH entry.
-std::vector<std::string> hostCandidates(const std::string& programFolder, const std::string& path);
+QUORVA_CLIENT_API std::vector<std::string> hostCandidates(const std::string& programFolder,
+                                                          const std::string& path);
 
 // The first executable candidate for the calling program, or empty.
-std::optional<std::string> findHost();
+QUORVA_CLIENT_API std::optional<std::string> findHost();
 
 }  // namespace quorva
