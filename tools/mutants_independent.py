@@ -146,7 +146,7 @@ MUTANTS = [
     Mutant("ind-minimised-counts", "ind-window", "src/platform/qt/qt_window.cpp",
            "return widget_.isVisible() && !widget_.isMinimized() &&",
            "return widget_.isVisible() &&",
-           "a minimised window counts as visible"),
+           "a minimised window counts as visible", slow=True, tests=r"^Idle\."),
     Mutant("ind-wayland-empty-display", "ind-window", "src/platform/system_x11.cpp",
            "return (display && *display) ||", "return display ||",
            "an empty WAYLAND_DISPLAY counts as a Wayland session"),
