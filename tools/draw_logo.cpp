@@ -13,6 +13,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTemporaryDir>
 #include <QtEndian>
 #include <cstdio>
 #include <cstdlib>
@@ -194,6 +195,11 @@ int main(int argc, char** argv) {
         if (type == QtCriticalMsg || type == QtFatalMsg)
             std::fprintf(stderr, "draw-logo: %s\n", qPrintable(message));
     });
+    // Without a session, Qt would leave a runtime folder in /tmp for good: a
+    // private one of its own goes when the drawing is done.
+    QTemporaryDir runtime;
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") && runtime.isValid())
+        qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
     QGuiApplication app(argc, argv);
     const bool ok =
         lockup ? drawLockup(argv[2], std::strcmp(argv[3], "fa") == 0, argc > 4 ? argv[4] : nullptr)

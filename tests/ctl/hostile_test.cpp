@@ -67,8 +67,10 @@ TEST_F(Ctl, AMalformedStatusIsOneCauseNeverAnAbort) {
 TEST_F(Ctl, AnotherProgramHoldingTheLockIsNamedAndLeftAlone) {
     std::filesystem::create_directories(home + "/desktop");
     ::chmod((home + "/desktop").c_str(), 0700);
-    auto flock = test::spawnProcess({"/usr/bin/flock", "-x", home + "/desktop", "sleep", "300"},
-                                    env, tmp.path());
+    // What it runs names the test's folder, so that the fixture ends it with the rest.
+    test::writeFile(tmp / "held", "");
+    auto flock = test::spawnProcess(
+        {"/usr/bin/flock", "-x", home + "/desktop", "tail", "-f", tmp / "held"}, env, tmp.path());
     const std::string mark = " " + std::to_string(flock.pid) + " ";
     ASSERT_TRUE(test::waitFor(
         [&] { return test::readFile("/proc/locks").find(mark) != std::string::npos; }));
@@ -124,10 +126,19 @@ TEST_F(Ctl, AnotherProgramHoldingTheLockIsNamedAndLeftAlone) {
 TEST_F(Ctl, AHomeTheCallerCannotEnterIsAnErrorNeverNotRunning) {
     ASSERT_EQ(run({"start", "--home", home}).exit(), 0);
     std::vector<std::string> as;
+    std::string ctl = QUORVA_TEST_CTL;
     if (::geteuid() == 0) {
         ::chmod(tmp.path().c_str(), 0755);
         ::chmod(home.c_str(), 0700);
         as = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+        // The build may lie where that user cannot reach (a clone under /root): quorvactl is
+        // copied, with the host binary it looks for beside it, where it can.
+        ctl = tmp / "bin/quorvactl";
+        std::filesystem::create_directories(tmp / "QuorvaDesktop/bin");
+        std::filesystem::create_directories(tmp / "bin");
+        std::filesystem::copy_file(QUORVA_TEST_CTL, ctl);
+        std::filesystem::copy_file(test::builtAppFolder() + "/bin/quorva-desktop",
+                                   tmp / "QuorvaDesktop/bin/quorva-desktop");
     } else {
         ::chmod(home.c_str(), 0);
     }
@@ -152,7 +163,7 @@ TEST_F(Ctl, AHomeTheCallerCannotEnterIsAnErrorNeverNotRunning) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : ""));
         std::vector<std::string> argv = as;
-        argv.push_back(QUORVA_TEST_CTL);
+        argv.push_back(ctl);
         argv.insert(argv.end(), c.args.begin(), c.args.end());
         argv.insert(argv.begin() + static_cast<long>(as.size() + 2), {"--home", home});
         const auto began = Clock::now();

@@ -270,12 +270,18 @@ Process HostTest::start(const std::string& args, const std::string& shell,
 
 std::string HostTest::asUser(uid_t uid) const {
     if (::geteuid() != 0) return "";
+    // The tests' runtime folder is root's, which Qt refuses for another user and replaces with
+    // a /tmp/runtime-* of its own that nobody removes: one in the test's folder instead.
+    const std::string runtime = tmp / "runtime";
+    fs::create_directories(runtime);
+    ::chmod(runtime.c_str(), 0700);
     std::error_code ec;
     for (const auto& e : fs::recursive_directory_iterator(tmp.path(), ec))
         EXPECT_EQ(::lchown(e.path().c_str(), uid, uid), 0) << e.path();
     EXPECT_EQ(::lchown(tmp.path().c_str(), uid, uid), 0);
     const std::string id = std::to_string(uid);
-    return "setpriv --reuid=" + id + " --regid=" + id + " --clear-groups";
+    return "env XDG_RUNTIME_DIR=" + runtime + " setpriv --reuid=" + id + " --regid=" + id +
+           " --clear-groups";
 }
 
 void HostTest::scriptDriver(const std::string& body) {
