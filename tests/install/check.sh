@@ -13,6 +13,9 @@ set -euo pipefail
 mode=$1 build=$2 source=$3
 tmp=$(mktemp -d)
 pids=()
+# Qt's runtime folder in ours, not a /tmp/runtime-* nobody removes.
+export XDG_RUNTIME_DIR=$tmp/runtime
+mkdir -m 700 "$XDG_RUNTIME_DIR"
 # SIGTERM first, latest first: a host stops its driver, Xvfb removes its lock.
 cleanup() {
     for ((i = ${#pids[@]} - 1; i >= 0; i--)); do stop "${pids[i]}"; done

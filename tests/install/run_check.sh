@@ -7,6 +7,9 @@ source=$1 build=$2
 ctl=$build/bin/quorvactl
 tmp=$(mktemp -d)
 trap 'pkill -KILL -f "$tmp" 2>/dev/null || true; rm -rf "$tmp"' EXIT
+# Qt's runtime folder in ours, not a /tmp/runtime-* nobody removes.
+export XDG_RUNTIME_DIR=$tmp/runtime
+mkdir -m 700 "$XDG_RUNTIME_DIR"
 fail() {
     echo "FAIL: $*" >&2
     echo "--- run.sh said:" >&2
