@@ -109,8 +109,8 @@ bool QuorvaDesktop::launchDriver(const std::string& socket, const std::string& p
     process->setStandardOutput(log);
     process->setStandardError(log);
 
-    // Runs on the waiting thread: touches no state, only asks the main
-    // thread to quit.
+    // Runs in the event loop once the driver is reaped; the quit is taken
+    // in a turn of its own.
     process->setTerminationHandler([&system = system_] {
         platform::Application::postToMain([&system] { system.terminate(0); });
     });
