@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include "platform/files.h"
-#include "platform/toolkit.h"
 
 namespace platform {
 
@@ -31,16 +30,6 @@ std::optional<std::string> resourcePath(const std::string& name, const std::stri
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
     return path;
-}
-
-bool registerFontForProcess(const std::string& path) {
-    Toolkit* gui = toolkit();
-    return gui && gui->registerFont(path);
-}
-
-bool fontFamilyAvailable(const std::string& family) {
-    Toolkit* gui = toolkit();
-    return gui && gui->hasFontFamily(family);
 }
 
 }  // namespace platform
