@@ -19,6 +19,7 @@
 #include "client/host_process.h"
 #include "client/status_json.h"
 #include "client/trust.h"
+#include "contract/entries.h"
 #include "platform/files.h"
 #include "quorva/client.h"
 
@@ -263,7 +264,7 @@ enum class Request { Taken, HostGone, TimedOut };
 
 // The trigger is taken at the host's next tick.
 Request awaitRequestTaken(const std::string& home, Clock::time_point deadline) {
-    const std::string trigger = platform::joinPath(runtimeFolder(home), "show-permissions");
+    const std::string trigger = platform::joinPath(runtimeFolder(home), contract::kWindowRequest);
     for (;; std::this_thread::sleep_for(kPoll)) {
         if (!platform::exists(trigger)) return Request::Taken;
         if (!readStatus(home).running) return Request::HostGone;
@@ -276,8 +277,8 @@ struct Start {
     explicit Start(const StartOptions& options) : o(options) {}
     const StartOptions& o;
     const std::string runtime = runtimeFolder(o.home);
-    const std::string socket = platform::joinPath(runtime, "driver.sock");
-    const std::string log = platform::joinPath(runtime, "desktop.log");
+    const std::string socket = platform::joinPath(runtime, contract::kDriverSocket);
+    const std::string log = platform::joinPath(runtime, contract::kLog);
     const Clock::time_point deadline = Clock::now() + o.timeout;
     std::string host = o.host;
     std::unique_ptr<StartedHost> child;
@@ -420,7 +421,7 @@ Outcome startHost(const StartOptions& o) try {
 
 Outcome detail::driverAccepts(const std::string& home) try {
     const std::string runtime = runtimeFolder(home);
-    const std::string path = platform::joinPath(runtime, "driver.sock");
+    const std::string path = platform::joinPath(runtime, contract::kDriverSocket);
     for (const auto& why : {unreachable(runtime), distrustFolder(runtime), distrustSocket(path)})
         if (!why.empty()) return Outcome::failure(why);
     const auto listens = listening(path);
@@ -434,7 +435,7 @@ Outcome detail::driverAccepts(const std::string& home) try {
 Outcome waitForDriver(const std::string& home, std::chrono::milliseconds timeout) try {
     const auto deadline = Clock::now() + timeout;
     const std::string runtime = runtimeFolder(home);
-    const std::string path = platform::joinPath(runtime, "driver.sock");
+    const std::string path = platform::joinPath(runtime, contract::kDriverSocket);
     const auto address = socketAddress(path);
     if (!address) return Outcome::failure(tooLong(path));
     for (;; std::this_thread::sleep_for(kPoll)) {
