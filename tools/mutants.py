@@ -226,7 +226,7 @@ MUTANTS = [
 
     # --- platform --------------------------------------------------------------
     M("files-mkdir-chmod", "platform", "src/platform/files.cpp",
-      "S_ISDIR(st.st_mode) &&\n               ::chmod(path.c_str(), mode) == 0;",
+      "S_ISDIR(st.st_mode) &&\n           ::fchmodat(dirFd, name, mode, 0) == 0;",
       "S_ISDIR(st.st_mode);",
       "new folders left to the umask"),
     M("folder-follows-link", "platform", "src/platform/files.cpp",
@@ -264,7 +264,7 @@ MUTANTS = [
       "return st.st_dev == folder_.dev && st.st_ino == folder_.ino;",
       "return st.st_dev == folder_.dev;",
       "a folder put in the runtime folder's place is taken for it"),
-    M("file-mode-umask", "platform", "src/platform/runtime_folder.cpp",
+    M("file-mode-umask", "platform", "src/platform/files.cpp",
       "return h.valid() && ::fchmod(h.fd(), mode) == 0;", "return h.valid();",
       "the log left to the umask"),
     M("log-not-appending", "platform", "src/platform/runtime_folder.cpp",
@@ -281,12 +281,11 @@ MUTANTS = [
       equivalent="O_CREAT with O_EXCL already fails on any entry, a link included, and "
                  "never follows it"),
     M("status-stale-temp-kept", "platform", "src/platform/runtime_folder.cpp",
-      "    if (exists(temp) && removeEntryAt(dir, temp.c_str(), deadline) != Removal::Removed)\n"
-      "        return false;\n",
+      "    if (exists(temp) && remove(temp, deadline) != Removal::Removed) return false;\n",
       "",
       "a temporary left by a killed host blocks every status write"),
     M("status-temp-litter", "platform", "src/platform/runtime_folder.cpp",
-      "    if (exists(temp)) removeEntryAt(dir, temp.c_str(), deadline);\n", "",
+      "    if (exists(temp)) remove(temp, deadline);\n", "",
       "the old file swapped out, or a failed write, is left under the temporary name"),
     M("status-folder-stays", "platform", "src/platform/runtime_folder.cpp",
       "    if (ok && !replaceAt(dir, temp.c_str(), name.c_str())) {",
@@ -300,9 +299,9 @@ MUTANTS = [
       "if (!h.valid() || ::fstat(h.fd(), &st) != 0 || !S_ISREG(st.st_mode))",
       "the driver writes into another user's file, or one with a name outside the home",
       tests=r"^Matrix\."),
-    M("clients-foreign-adopted", "platform", "src/platform/runtime_folder.cpp",
-      "    if (!folder || ::fstat(folder->handle_.fd(), &st) != 0 || trustOf(st) != Trust::Trusted)",
-      "    if (!folder || ::fstat(folder->handle_.fd(), &st) != 0)",
+    M("clients-foreign-adopted", "platform", "src/platform/files.cpp",
+      "if (!h || ::fstat(h->fd(), &st) != 0 || trustOf(st) != Trust::Trusted) return std::nullopt;",
+      "if (!h || ::fstat(h->fd(), &st) != 0) return std::nullopt;",
       "a clients/ that another user owns or can write is pruned", tests=r"^Matrix\."),
     M("replace-no-swap", "platform", "src/platform/replace_linux.cpp",
       "    if (::renameat2(dirFd, temp, dirFd, name, RENAME_EXCHANGE) == 0) return true;\n", "",
@@ -310,8 +309,7 @@ MUTANTS = [
       equivalent="seen only in time (ext4 writes the file out at each rename: tick_bench); a "
                  "folder in the way goes by the removal that follows"),
     M("removal-no-deadline", "platform", "src/platform/removal.cpp",
-      "        if (deadline.passed()) {\n            folder.reset();\n            break;\n"
-      "        }\n",
+      "        if (deadline.passed()) return std::nullopt;\n",
       "",
       "removal never stops for its deadline"),
     M("removal-result-removed", "platform", "src/platform/removal.cpp",
