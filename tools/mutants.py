@@ -508,6 +508,9 @@ MUTANTS = [
       "(!otherHolderSeen && std::exchange(retried, true))",
       "(!otherHolderSeen && retried)",
       "a host that ends at once is started again and again"),
+    M("client-untrusted-kind", "client", "src/client/start.cpp",
+      "return Outcome::failure(why, Outcome::Kind::Untrusted);", "return Outcome::failure(why);",
+      "a folder or socket refused as untrusted reads as any other failure"),
 
     # --- quorvactl -----------------------------------------------------------------
     M("ctl-stale-exit", "quorvactl", "src/client/quorvactl/main.cpp",

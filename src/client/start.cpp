@@ -260,6 +260,15 @@ std::string distrustSocket(const std::string& path) {
     return detail::distrust(detail::Entry::Socket, path, st);
 }
 
+// A runtime folder that cannot be looked at, or a folder or socket the
+// caller may not trust: no driver there is to be believed.
+Outcome driverProblem(const std::string& runtime, const std::string& socket) {
+    if (auto why = unreachable(runtime); !why.empty()) return Outcome::failure(why);
+    for (const auto& why : {detail::distrustFolder(runtime), distrustSocket(socket)})
+        if (!why.empty()) return Outcome::failure(why, Outcome::Kind::Untrusted);
+    return Outcome::success();
+}
+
 enum class Request { Taken, HostGone, TimedOut };
 
 // The trigger is taken at the host's next tick.
@@ -388,7 +397,7 @@ struct Start {
         noteSigns(s);
         if (s.running) {
             if (auto distrusted = distrustSocket(socket); !distrusted.empty())
-                return Outcome::failure(distrusted);
+                return Outcome::failure(distrusted, Outcome::Kind::Untrusted);
             if (accepts(address))
                 if (auto done = served(s)) return done;
         }
@@ -422,8 +431,7 @@ Outcome startHost(const StartOptions& o) try {
 Outcome detail::driverAccepts(const std::string& home) try {
     const std::string runtime = runtimeFolder(home);
     const std::string path = platform::joinPath(runtime, contract::kDriverSocket);
-    for (const auto& why : {unreachable(runtime), distrustFolder(runtime), distrustSocket(path)})
-        if (!why.empty()) return Outcome::failure(why);
+    if (auto problem = driverProblem(runtime, path); !problem.ok()) return problem;
     const auto listens = listening(path);
     if (!listens) return waitForDriver(home, 0ms);
     if (*listens) return Outcome::success();
@@ -439,9 +447,7 @@ Outcome waitForDriver(const std::string& home, std::chrono::milliseconds timeout
     const auto address = socketAddress(path);
     if (!address) return Outcome::failure(tooLong(path));
     for (;; std::this_thread::sleep_for(kPoll)) {
-        for (const auto& why :
-             {unreachable(runtime), detail::distrustFolder(runtime), distrustSocket(path)})
-            if (!why.empty()) return Outcome::failure(why);
+        if (auto problem = driverProblem(runtime, path); !problem.ok()) return problem;
         if (accepts(*address)) return Outcome::success();
         if (Clock::now() > deadline)
             return Outcome::failure("the driver did not accept a connection on " +

@@ -98,7 +98,7 @@ Check driver(const std::string& home, const std::string& socket, int pid) {
     // One try: a running host's driver serves within moments of its start.
     if (const auto served = quorva::waitForDriver(home, std::chrono::milliseconds(0)); served)
         return {Mark::Ok, "driver", "accepts connections on " + q(socket)};
-    else if (served.cause().find("not trusted") != std::string::npos)
+    else if (served.kind() == quorva::Outcome::Kind::Untrusted)
         return {Mark::Problem, "driver", served.cause()};
     return {Mark::Problem, "driver",
             "does not accept connections on " + q(socket) + ": see the log below"};
