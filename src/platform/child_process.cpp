@@ -27,6 +27,14 @@ std::vector<std::string> environmentStrings(const Environment& env) {
     return out;
 }
 
+// Asked without waiting. An event loop's turn may report a descriptor that
+// an earlier action of the same turn closed and another took the number of,
+// so a watch checks again before it acts.
+bool readable(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    return fd >= 0 && ::poll(&p, 1, 0) == 1;
+}
+
 void reapNow(pid_t pid) {
     while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
     }
@@ -37,6 +45,7 @@ void reapNow(pid_t pid) {
 void reapWhenEnded(pid_t pid, FileHandle ended) {
     auto watched = std::make_shared<FileHandle>(std::move(ended));
     EventLoop::main().watchReadable(watched->fd(), [pid, watched] {
+        if (!readable(watched->fd())) return;
         EventLoop::main().unwatch(watched->fd());
         reapNow(pid);
     });
@@ -104,11 +113,11 @@ pid_t ChildProcess::spawnGuarded(SpawnRequest& request) {
 }
 
 bool ChildProcess::endSeen() const {
-    pollfd ended{ended_.fd(), POLLIN, 0};
-    return ended_.valid() && ::poll(&ended, 1, 0) == 1;
+    return readable(ended_.fd());
 }
 
 void ChildProcess::reap() {
+    if (!endSeen()) return;  // its end is not there yet: the wait would block
     EventLoop::main().unwatch(ended_.fd());
     reapNow(pid_);
     pid_ = -1;
