@@ -100,7 +100,7 @@ platform::LockOutcome QuorvaDesktop::forwardWindowRequest(const platform::Runtim
 bool QuorvaDesktop::launchDriver(const std::string& socket, const std::string& programs,
                                  const std::string& resources, int log) {
     auto process = std::make_unique<platform::ChildProcess>();
-    process->setExecutable(platform::joinPath(resources, "vov-driver"));
+    process->setExecutable(platform::joinPath(resources, contract::kDriverProgram));
     process->setArguments(app::driverArguments(socket));
     process->setEnvironment(app::driverEnvironment(platform::environment()));
     // Only the host signals the driver: one SIGTERM however the host ends

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "contract/entries.h"
+#include "platform/app_layout.h"
 #include "platform/files.h"
 #include "quorva/client.h"
 
@@ -112,7 +113,8 @@ std::string whyHostFailed(const std::string& home, const std::string& host, int 
     if (::realpath(host.c_str(), real)) {
         const std::string bin = real;
         const std::string driver =
-            bin.substr(0, bin.find_last_of('/')) + "/../Resources/vov-driver";
+            platform::joinPath(platform::resourceFolderOf(bin.substr(0, bin.find_last_of('/'))),
+                               contract::kDriverProgram);
         if (::access(driver.c_str(), X_OK) != 0)
             return "the host cannot start: its driver is missing (" + quoted(driver) + ")";
     }

@@ -18,4 +18,8 @@ inline constexpr char kStatusFile[] = "status.json";
 inline constexpr char kClients[] = "clients";                 // one registration per client process
 inline constexpr char kWindowRequest[] = "show-permissions";  // taken at the host's next tick
 
+// In the host's resource folder (platform/app_layout.h): the driver it starts,
+// whose absence a client names when a host it started ends at once.
+inline constexpr char kDriverProgram[] = "vov-driver";
+
 }  // namespace contract

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include "platform/app_layout.h"
 #include "platform/files.h"
 
 namespace platform {
@@ -19,8 +20,7 @@ std::optional<std::string> programFolder() {
 std::optional<std::string> resourceFolder() {
     const auto bin = programFolder();
     if (!bin) return std::nullopt;
-    const auto up = bin->find_last_of('/');
-    return joinPath(up == 0 ? "/" : bin->substr(0, up), "Resources");
+    return resourceFolderOf(*bin);
 }
 
 std::optional<std::string> resourcePath(const std::string& name, const std::string& extension) {
