@@ -11,7 +11,7 @@
 
 #include "app/quorva_desktop.h"
 #include "bench/quiet_system.h"
-#include "platform/resources.h"
+#include "platform/fonts.h"
 
 namespace {
 

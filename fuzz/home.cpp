@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/options.h"
+#include "contract/home.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // Absolute, and no trailing "/" but for the root itself.
         if (home->empty() || home->front() != '/' || (home->size() > 1 && home->back() == '/'))
             __builtin_trap();
-        if (app::runtimeFolder(*home) != (*home == "/" ? "/desktop" : *home + "/desktop"))
+        if (contract::runtimeFolder(*home) != (*home == "/" ? "/desktop" : *home + "/desktop"))
             __builtin_trap();
     } else if (hasWorkingFolder && hasUserHome) {
         __builtin_trap();  // everything a home needs was there

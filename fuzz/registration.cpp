@@ -6,7 +6,7 @@
 #include <optional>
 #include <string_view>
 
-#include "supervision/registration.h"
+#include "contract/registration.h"
 
 namespace {
 
@@ -32,6 +32,6 @@ std::optional<std::int32_t> expected(std::string_view name) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view name(reinterpret_cast<const char*>(data), size);
-    if (supervision::registrationNumber(name) != expected(name)) __builtin_trap();
+    if (contract::registrationNumber(name) != expected(name)) __builtin_trap();
     return 0;
 }

@@ -1,6 +1,6 @@
 #include "app/driver_config.h"
 
-#include "app/host_identity.h"
+#include "platform/host_identity.h"
 
 namespace app {
 
@@ -23,7 +23,7 @@ platform::Environment withoutWithheld(const platform::Environment& inherited) {
 platform::Environment driverEnvironment(const platform::Environment& inherited) {
     platform::Environment env = withoutWithheld(inherited);
     env.emplace_back("VOV_DRIVER_EMBEDDED", "1");
-    env.emplace_back("VOV_DRIVER_HOST_BUNDLE_ID", HostBundleIdentifier);
+    env.emplace_back("VOV_DRIVER_HOST_BUNDLE_ID", platform::HostBundleIdentifier);
     env.emplace_back("VOV_DRIVER_PERMISSION_MODE", "standard");
     env.emplace_back("VOV_DRIVER_TELEMETRY", "0");
     return env;

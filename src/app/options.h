@@ -1,10 +1,11 @@
 #pragma once
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "contract/home.h"
 
 namespace app {
 
@@ -14,18 +15,13 @@ namespace app {
 
 bool hasFlag(const std::vector<std::string>& args, std::string_view flag);
 
-using WorkingFolder = std::function<std::optional<std::string>()>;
+using WorkingFolder = contract::WorkingFolder;
 
-// The argument after the first "--home" taken as a path (relative to the
-// working folder, no "~" expansion), or `userHome`/.quorva when there is
-// none. The working folder is asked for only when a relative path needs it:
-// the home is worked out several times a second. None when the path needs a
-// working folder or user home that cannot be had: then there is no home.
+// The home rule (contract::homeFolder) for the argument after the first
+// "--home"; a "--home" with nothing after it, like none, means the default.
 std::optional<std::string> homeFolder(const std::vector<std::string>& args,
                                       const WorkingFolder& workingFolder,
                                       const std::optional<std::string>& userHome);
-
-std::string runtimeFolder(const std::string& home);
 
 bool englishRequested(const std::vector<std::string>& args);
 

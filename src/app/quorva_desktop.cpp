@@ -10,7 +10,7 @@ QuorvaDesktop::QuorvaDesktop(platform::System& system, std::vector<std::string> 
 // The host lives as long as its process; a shorter-lived one (in a test) must
 // not leave the last-resort end a descriptor that is closed, or reused.
 QuorvaDesktop::~QuorvaDesktop() {
-    if (runtimeFolder_) platform::emergency::setRuntimeFolder(-1);
+    if (runtimeFolder_) platform::emergency::setRuntimeFolder(-1, nullptr);
 }
 
 std::optional<std::string> QuorvaDesktop::home() const {
@@ -20,7 +20,7 @@ std::optional<std::string> QuorvaDesktop::home() const {
 std::optional<std::string> QuorvaDesktop::runtime() const {
     const auto home = this->home();
     if (!home) return std::nullopt;
-    return app::runtimeFolder(*home);
+    return contract::runtimeFolder(*home);
 }
 
 bool QuorvaDesktop::homeLost() const {

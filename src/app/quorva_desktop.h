@@ -14,14 +14,15 @@
 #include "platform/window.h"
 
 // The host: the application delegate and the one object holding all of the
-// host's state. Its operations live where their names say:
-//   start-up and shutdown        src/app/startup.cpp, src/app/shutdown.cpp
-//   supervision start            src/app/supervision_start.cpp
+// host's state. Its operations live in src/app, where their names say:
+//   start-up and shutdown        startup.cpp, shutdown.cpp
+//   supervision start            supervision_start.cpp
+//   tick                         tick.cpp, over src/supervision's rules
+//   permissions window, requests permissions_window.cpp, permission_requests.cpp,
+//                                over src/permissions' texts and layout
 // The order of a run: applicationWillFinishLaunching (folders, lock, log,
 // driver), the toolkit starts, applicationDidFinishLaunching (window on
 // request, timer, first tick), ticks, applicationWillTerminate.
-//   tick and status file         src/supervision/
-//   permissions window, requests src/permissions/
 class QuorvaDesktop final : public platform::ApplicationDelegate,
                             public std::enable_shared_from_this<QuorvaDesktop> {
   public:

@@ -1,5 +1,13 @@
 #include "app/quorva_desktop.h"
-#include "supervision/clients.h"
+#include "contract/entries.h"
+
+namespace {
+
+// What stands at the socket's place may take long to remove (a folder of
+// junk); a quit is not held up for longer than this.
+constexpr std::chrono::milliseconds kSocketRemovalBudget{200};
+
+}  // namespace
 
 // Stops what start-up set going; every failure is dropped. The driver is
 // signalled, not waited for.
@@ -13,6 +21,6 @@ void QuorvaDesktop::applicationWillTerminate() {
     // Only the host that holds the home removes the socket, and only from
     // the folder it holds; whatever stands there, the quit is not held up.
     if (runtimeFolder_)
-        runtimeFolder_->remove("driver.sock",
-                               platform::Deadline::after(supervision::kTickWorkBudget));
+        runtimeFolder_->remove(contract::kDriverSocket,
+                               platform::Deadline::after(kSocketRemovalBudget));
 }

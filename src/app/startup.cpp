@@ -1,6 +1,8 @@
 #include "app/driver_config.h"
 #include "app/options.h"
 #include "app/quorva_desktop.h"
+#include "contract/entries.h"
+#include "contract/home.h"
 #include "platform/application.h"
 #include "platform/emergency.h"
 #include "platform/files.h"
@@ -20,7 +22,7 @@ void QuorvaDesktop::applicationWillFinishLaunching() try {
     const auto programs = platform::programFolder();
     const auto resources = platform::resourceFolder();
     if (!runtime || !programs || !resources ||
-        !platform::fitsSocketAddress(platform::joinPath(*runtime, "driver.sock")))
+        !platform::fitsSocketAddress(platform::joinPath(*runtime, contract::kDriverSocket)))
         return failStartup();
     switch (takeRuntimeFolder()) {
         case platform::LockOutcome::HeldElsewhere:
@@ -33,14 +35,16 @@ void QuorvaDesktop::applicationWillFinishLaunching() try {
     // What stands in the folder is judged before anything is made in it, so
     // a start that cannot work leaves the folder as it found it.
     bool noLog = false;
-    auto log = runtimeFolder_->openLog("desktop.log", false, 0600, &noLog);
-    if ((!log && !noLog) || !runtimeFolder_->mayHoldFolder("clients")) return failStartup();
-    if (!runtimeFolder_->createFolder("clients", 0700)) return failStartup();
-    if (!log) log = runtimeFolder_->openLog("desktop.log", true, 0600);
+    auto log = runtimeFolder_->openLog(contract::kLog, false, 0600, &noLog);
+    if ((!log && !noLog) || !runtimeFolder_->mayHoldFolder(contract::kClients))
+        return failStartup();
+    if (!runtimeFolder_->createFolder(contract::kClients, 0700)) return failStartup();
+    if (!log) log = runtimeFolder_->openLog(contract::kLog, true, 0600);
     // The driver serves its socket where the home was found to be, so that
     // no working folder a relative --home hung off is needed to reach it.
-    auto socket = platform::joinPath(*runtimePath_, "driver.sock");
-    if (!platform::fitsSocketAddress(socket)) socket = platform::joinPath(*runtime, "driver.sock");
+    auto socket = platform::joinPath(*runtimePath_, contract::kDriverSocket);
+    if (!platform::fitsSocketAddress(socket))
+        socket = platform::joinPath(*runtime, contract::kDriverSocket);
     if (!log || !launchDriver(socket, *programs, *resources, log->fd())) return failStartup();
     launched_ = true;
 } catch (...) {
@@ -50,13 +54,13 @@ void QuorvaDesktop::applicationWillFinishLaunching() try {
 
 platform::LockOutcome QuorvaDesktop::takeRuntimeFolder() {
     const auto home = this->home();
-    if (!home || !platform::createDirectory(app::runtimeFolder(*home), 0700))
+    if (!home || !platform::createDirectory(contract::runtimeFolder(*home), 0700))
         return platform::LockOutcome::Failed;
     // From now on the home is the folder its path names now, whatever
     // becomes of a working folder that a relative --home hangs off.
     const auto realHome = platform::realPath(*home);
     if (!realHome) return platform::LockOutcome::Failed;
-    runtimePath_ = app::runtimeFolder(*realHome);
+    runtimePath_ = contract::runtimeFolder(*realHome);
     // The folder itself, or the user's own link to a folder of the user's;
     // never one another user owns or can write in.
     auto folder = platform::RuntimeFolder::open(*runtimePath_);
@@ -70,7 +74,7 @@ platform::LockOutcome QuorvaDesktop::takeRuntimeFolder() {
     runtimeFolder_ = std::move(folder);
     // A fatal signal, or a quit that cannot be acted on, still takes the
     // socket away, from this folder only.
-    platform::emergency::setRuntimeFolder(runtimeFolder_->descriptor());
+    platform::emergency::setRuntimeFolder(runtimeFolder_->descriptor(), contract::kDriverSocket);
     return outcome;
 }
 
@@ -80,11 +84,11 @@ platform::LockOutcome QuorvaDesktop::takeRuntimeFolder() {
 // now, is this host's. A host that cannot take requests for long (a stopped
 // X server) keeps this one's for later.
 platform::LockOutcome QuorvaDesktop::forwardWindowRequest(const platform::RuntimeFolder& folder) {
-    const bool made = folder.createFile("show-permissions", 0600);
+    const bool made = folder.createFile(contract::kWindowRequest, 0600);
     const auto deadline = platform::Deadline::after(kForwardedRequestWait);
-    while (folder.exists("show-permissions")) {
+    while (folder.exists(contract::kWindowRequest)) {
         if (folder.lock() == platform::LockOutcome::Acquired) {
-            if (made) folder.remove("show-permissions");
+            if (made) folder.remove(contract::kWindowRequest);
             return platform::LockOutcome::Acquired;
         }
         if (deadline.passed() || platform::Application::quitSignalled()) break;
@@ -96,7 +100,7 @@ platform::LockOutcome QuorvaDesktop::forwardWindowRequest(const platform::Runtim
 bool QuorvaDesktop::launchDriver(const std::string& socket, const std::string& programs,
                                  const std::string& resources, int log) {
     auto process = std::make_unique<platform::ChildProcess>();
-    process->setExecutable(platform::joinPath(resources, "vov-driver"));
+    process->setExecutable(platform::joinPath(resources, contract::kDriverProgram));
     process->setArguments(app::driverArguments(socket));
     process->setEnvironment(app::driverEnvironment(platform::environment()));
     // Only the host signals the driver: one SIGTERM however the host ends
@@ -109,8 +113,8 @@ bool QuorvaDesktop::launchDriver(const std::string& socket, const std::string& p
     process->setStandardOutput(log);
     process->setStandardError(log);
 
-    // Runs on the waiting thread: touches no state, only asks the main
-    // thread to quit.
+    // Runs in the event loop once the driver is reaped; the quit is taken
+    // in a turn of its own.
     process->setTerminationHandler([&system = system_] {
         platform::Application::postToMain([&system] { system.terminate(0); });
     });

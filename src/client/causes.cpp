@@ -15,6 +15,8 @@
 #include <cstring>
 #include <string>
 
+#include "contract/entries.h"
+#include "platform/app_layout.h"
 #include "platform/files.h"
 #include "quorva/client.h"
 
@@ -67,7 +69,7 @@ std::string quoted(std::string_view text) {
 std::string homeProblem(const std::string& home) {
     if (home.empty() || home.front() != '/')
         return "the home folder must be an absolute path: " + quoted(home);
-    const std::string socket = platform::joinPath(runtimeFolder(home), "driver.sock");
+    const std::string socket = platform::joinPath(runtimeFolder(home), contract::kDriverSocket);
     if (socket.size() < sizeof(sockaddr_un::sun_path)) return {};
     return "the socket path " + quoted(socket) + " is too long for a Unix socket (" +
            std::to_string(socket.size()) + " bytes, at most " +
@@ -100,9 +102,10 @@ std::string folderProblem(const std::string& folder) {
 
 std::string whyHostFailed(const std::string& home, const std::string& host, int status) {
     const std::string runtime = runtimeFolder(home);
-    if (auto problem = folderProblem(platform::joinPath(runtime, "clients")); !problem.empty())
+    if (auto problem = folderProblem(platform::joinPath(runtime, contract::kClients));
+        !problem.empty())
         return "the host cannot start in " + quoted(home) + ": " + problem;
-    const std::string log = platform::joinPath(runtime, "desktop.log");
+    const std::string log = platform::joinPath(runtime, contract::kLog);
     struct stat st {};
     if (::stat(log.c_str(), &st) == 0 && (!S_ISREG(st.st_mode) || ::access(log.c_str(), W_OK) != 0))
         return "the host cannot start: " + quoted(log) + " is not a writable file";
@@ -110,7 +113,8 @@ std::string whyHostFailed(const std::string& home, const std::string& host, int 
     if (::realpath(host.c_str(), real)) {
         const std::string bin = real;
         const std::string driver =
-            bin.substr(0, bin.find_last_of('/')) + "/../Resources/vov-driver";
+            platform::joinPath(platform::resourceFolderOf(bin.substr(0, bin.find_last_of('/'))),
+                               contract::kDriverProgram);
         if (::access(driver.c_str(), X_OK) != 0)
             return "the host cannot start: its driver is missing (" + quoted(driver) + ")";
     }

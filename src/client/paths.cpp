@@ -3,8 +3,8 @@
 
 #include <cstdlib>
 
-#include "app/options.h"
 #include "client/host_process.h"
+#include "contract/home.h"
 #include "platform/files.h"
 #include "platform/process_info.h"
 #include "quorva/client.h"
@@ -27,17 +27,15 @@ bool isExecutableFile(const std::string& path) {
 
 }  // namespace
 
-// The host's own rule, fed a command line that says just that.
+// The host's own rule.
 std::optional<std::string> homeFolder(const std::optional<std::string>& given) try {
-    std::vector<std::string> args{"quorvactl"};
-    if (given) args.insert(args.end(), {"--home", *given});
-    return app::homeFolder(args, platform::currentDirectory, platform::userHomeDirectory());
+    return contract::homeFolder(given, platform::currentDirectory, platform::userHomeDirectory());
 } catch (const std::exception&) {
     return std::nullopt;  // out of memory
 }
 
 std::string runtimeFolder(const std::string& home) {
-    return app::runtimeFolder(home);
+    return contract::runtimeFolder(home);
 }
 
 std::vector<std::string> hostCandidates(const std::string& programFolder,

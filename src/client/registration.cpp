@@ -6,6 +6,7 @@
 
 #include "client/causes.h"
 #include "client/host_process.h"
+#include "contract/entries.h"
 #include "platform/files.h"
 #include "platform/process_info.h"
 #include "quorva/client.h"
@@ -31,7 +32,7 @@ void Registration::create(int pid) {
         error_ = "cannot register " + std::to_string(pid) + ": not a process id";
         return;
     }
-    const std::string clients = platform::joinPath(runtimeFolder(home_), "clients");
+    const std::string clients = platform::joinPath(runtimeFolder(home_), contract::kClients);
     if (!platform::createDirectory(clients, 0700)) {
         const std::string problem = detail::folderProblem(clients);
         error_ = "cannot register in " + detail::quoted(clients) + ": " +
@@ -91,7 +92,7 @@ bool Registration::seenByHost() const try {
 
 Outcome requestWindow(const std::string& home) try {
     const std::string runtime = runtimeFolder(home);
-    const std::string trigger = platform::joinPath(runtime, "show-permissions");
+    const std::string trigger = platform::joinPath(runtime, contract::kWindowRequest);
     // One already there is the same request, not yet taken.
     if (platform::createFile(trigger, 0600) || errno == EEXIST) return Outcome::success();
     if (errno == ENOENT)

@@ -19,6 +19,7 @@
 #include "client/host_process.h"
 #include "client/status_json.h"
 #include "client/trust.h"
+#include "contract/entries.h"
 #include "platform/files.h"
 #include "quorva/client.h"
 
@@ -259,11 +260,20 @@ std::string distrustSocket(const std::string& path) {
     return detail::distrust(detail::Entry::Socket, path, st);
 }
 
+// A runtime folder that cannot be looked at, or a folder or socket the
+// caller may not trust: no driver there is to be believed.
+Outcome driverProblem(const std::string& runtime, const std::string& socket) {
+    if (auto why = unreachable(runtime); !why.empty()) return Outcome::failure(why);
+    for (const auto& why : {detail::distrustFolder(runtime), distrustSocket(socket)})
+        if (!why.empty()) return Outcome::failure(why, Outcome::Kind::Untrusted);
+    return Outcome::success();
+}
+
 enum class Request { Taken, HostGone, TimedOut };
 
 // The trigger is taken at the host's next tick.
 Request awaitRequestTaken(const std::string& home, Clock::time_point deadline) {
-    const std::string trigger = platform::joinPath(runtimeFolder(home), "show-permissions");
+    const std::string trigger = platform::joinPath(runtimeFolder(home), contract::kWindowRequest);
     for (;; std::this_thread::sleep_for(kPoll)) {
         if (!platform::exists(trigger)) return Request::Taken;
         if (!readStatus(home).running) return Request::HostGone;
@@ -276,8 +286,8 @@ struct Start {
     explicit Start(const StartOptions& options) : o(options) {}
     const StartOptions& o;
     const std::string runtime = runtimeFolder(o.home);
-    const std::string socket = platform::joinPath(runtime, "driver.sock");
-    const std::string log = platform::joinPath(runtime, "desktop.log");
+    const std::string socket = platform::joinPath(runtime, contract::kDriverSocket);
+    const std::string log = platform::joinPath(runtime, contract::kLog);
     const Clock::time_point deadline = Clock::now() + o.timeout;
     std::string host = o.host;
     std::unique_ptr<StartedHost> child;
@@ -387,7 +397,7 @@ struct Start {
         noteSigns(s);
         if (s.running) {
             if (auto distrusted = distrustSocket(socket); !distrusted.empty())
-                return Outcome::failure(distrusted);
+                return Outcome::failure(distrusted, Outcome::Kind::Untrusted);
             if (accepts(address))
                 if (auto done = served(s)) return done;
         }
@@ -420,9 +430,8 @@ Outcome startHost(const StartOptions& o) try {
 
 Outcome detail::driverAccepts(const std::string& home) try {
     const std::string runtime = runtimeFolder(home);
-    const std::string path = platform::joinPath(runtime, "driver.sock");
-    for (const auto& why : {unreachable(runtime), distrustFolder(runtime), distrustSocket(path)})
-        if (!why.empty()) return Outcome::failure(why);
+    const std::string path = platform::joinPath(runtime, contract::kDriverSocket);
+    if (auto problem = driverProblem(runtime, path); !problem.ok()) return problem;
     const auto listens = listening(path);
     if (!listens) return waitForDriver(home, 0ms);
     if (*listens) return Outcome::success();
@@ -434,13 +443,11 @@ Outcome detail::driverAccepts(const std::string& home) try {
 Outcome waitForDriver(const std::string& home, std::chrono::milliseconds timeout) try {
     const auto deadline = Clock::now() + timeout;
     const std::string runtime = runtimeFolder(home);
-    const std::string path = platform::joinPath(runtime, "driver.sock");
+    const std::string path = platform::joinPath(runtime, contract::kDriverSocket);
     const auto address = socketAddress(path);
     if (!address) return Outcome::failure(tooLong(path));
     for (;; std::this_thread::sleep_for(kPoll)) {
-        for (const auto& why :
-             {unreachable(runtime), detail::distrustFolder(runtime), distrustSocket(path)})
-            if (!why.empty()) return Outcome::failure(why);
+        if (auto problem = driverProblem(runtime, path); !problem.ok()) return problem;
         if (accepts(*address)) return Outcome::success();
         if (Clock::now() > deadline)
             return Outcome::failure("the driver did not accept a connection on " +

@@ -10,6 +10,7 @@
 #include "client/host_process.h"
 #include "client/status_json.h"
 #include "client/trust.h"
+#include "contract/entries.h"
 #include "platform/files.h"
 #include "quorva/client.h"
 
@@ -67,7 +68,7 @@ Status readStatus(const std::string& home, Unread& why) try {
     Status s;
     why = Unread::CannotLook;
     const std::string runtime = runtimeFolder(home);
-    const std::string path = platform::joinPath(runtime, "status.json");
+    const std::string path = platform::joinPath(runtime, contract::kStatusFile);
     struct stat folder {
     }, st{};
     if (::stat(runtime.c_str(), &folder) != 0) {

@@ -1,90 +1,41 @@
 #include "client/status_json.h"
 
-#include <climits>
-#include <cstdint>
-#include <nlohmann/json.hpp>
+#include "contract/status.h"
 
 namespace quorva {
-namespace detail {
 namespace {
 
-using nlohmann::json;
-
-// Nested values are checked but not kept, so a hostile file builds no deep tree.
-bool topLevelOnly(int depth, json::parse_event_t, json&) {
-    return depth <= 1;
-}
-
-bool take(const json& object, const char* key, bool& out) {
-    const auto it = object.find(key);
-    if (it == object.end() || !it->is_boolean()) return false;
-    out = it->get<bool>();
-    return true;
-}
-
-bool take(const json& object, const char* key, std::string& out) {
-    const auto it = object.find(key);
-    if (it == object.end() || !it->is_string()) return false;
-    out = it->get<std::string>();
-    return true;
-}
-
-// A plain positive integer only: to kill(), 0 and negatives name process groups.
-bool takePid(const json& object, int& out) {
-    const auto it = object.find("host_pid");
-    if (it == object.end() || !it->is_number_unsigned()) return false;
-    const auto pid = it->get<std::uint64_t>();
-    if (pid == 0 || pid > INT_MAX) return false;
-    out = static_cast<int>(pid);
-    return true;
-}
-
-std::string missing(const char* key) {
-    return std::string("\"") + key + "\" is missing or invalid";
+contract::StatusFields fieldsOf(const Status& s) {
+    return {.accessibility = s.accessibility,
+            .screenRecording = s.screenRecording,
+            .status = s.status,
+            .owner = s.owner,
+            .bundleId = s.bundleId,
+            .hostPid = s.hostPid};
 }
 
 }  // namespace
 
-std::string parseStatus(std::string_view text, Status& s) {
-    json object;
-    try {
-        object = json::parse(text, topLevelOnly);
-    } catch (const json::parse_error& e) {
-        return "not one JSON object (stops making sense at byte " + std::to_string(e.byte) + ")";
-    } catch (const json::out_of_range&) {
-        // A number too large for a double (1e999), anywhere in the file.
-        return "not a host's status (it holds a number out of range)";
-    } catch (const json::exception& e) {
-        return std::string("not one JSON object (") + e.what() + ")";
-    }
-    if (!object.is_object()) return "not one JSON object";
-    if (!take(object, "accessibility", s.accessibility)) return missing("accessibility");
-    if (!take(object, "screen_recording", s.screenRecording)) return missing("screen_recording");
-    if (!take(object, "status", s.status) ||
-        (s.status != "ready" && s.status != "permission_required"))
-        return missing("status");
-    if (!take(object, "owner", s.owner)) return missing("owner");
-    if (!take(object, "bundle_id", s.bundleId)) return missing("bundle_id");
-    if (!takePid(object, s.hostPid)) return missing("host_pid");
+std::string detail::parseStatus(std::string_view text, Status& s) {
+    contract::StatusFields fields;
+    std::string cause = contract::parseStatus(text, fields);
+    if (!cause.empty()) return cause;
+    s.accessibility = fields.accessibility;
+    s.screenRecording = fields.screenRecording;
+    s.status = std::move(fields.status);
+    s.owner = std::move(fields.owner);
+    s.bundleId = std::move(fields.bundleId);
+    s.hostPid = fields.hostPid;
     return {};
 }
 
-}  // namespace detail
-
 std::string statusJson(const Status& s) try {
     if (!s.present) return R"({"running":false})";
-    // The file's members in its order, then what the reader found out.
-    const nlohmann::ordered_json object = {
-        {"accessibility", s.accessibility},
-        {"bundle_id", s.bundleId},
-        {"host_pid", s.hostPid},
-        {"owner", s.owner},
-        {"screen_recording", s.screenRecording},
-        {"status", s.status},
-        {"running", s.running},
-        {"stale", s.stale},
-    };
-    return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    // The file's members as a host writes them, then what the reader found out.
+    std::string text = contract::serialise(fieldsOf(s));
+    text.pop_back();  // the closing brace
+    const auto flag = [](bool b) { return b ? "true" : "false"; };
+    return text + ",\"running\":" + flag(s.running) + ",\"stale\":" + flag(s.stale) + "}";
 } catch (const std::exception&) {
     return {};  // out of memory
 }

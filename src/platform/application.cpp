@@ -101,10 +101,10 @@ int Application::run() {
     // host the quiet way, with the driver stopped.
     std::set_terminate(endAfterFailure);
     emergency::catchFatalSignals();
-    installQuitSignals();
-    // Found out before anything is launched, not when a window is first
-    // wanted: the host could then never show one.
-    if (!toolkitPresent()) terminate(1);
+    // A host no quit signal could reach would leave its driver running when
+    // told to quit; one without its toolkit (found out before anything is
+    // launched, not when a window is first wanted) could never show a window.
+    if (!installQuitSignals() || !toolkitPresent()) terminate(1);
     // Launching needs nothing of the toolkit, whose start (loading its
     // libraries, its platform, the display connection) takes longer than all
     // of it. On Linux it waits for the first window.
@@ -170,8 +170,8 @@ void Application::postToMain(std::function<void()> block) {
 // from the start, acted on by the event loop, and within a second in any
 // case. A signal the host was started with ignored (nohup, background jobs)
 // stays ignored.
-void Application::installQuitSignals() {
-    if (::pipe(quitPipe) != 0) return;
+bool Application::installQuitSignals() {
+    if (::pipe(quitPipe) != 0) return false;
     for (int fd : quitPipe) {
         ::fcntl(fd, F_SETFD, FD_CLOEXEC);
         ::fcntl(fd, F_SETFL, O_NONBLOCK);
@@ -194,6 +194,7 @@ void Application::installQuitSignals() {
         if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
         ::sigaction(sig, &sa, nullptr);
     }
+    return true;
 }
 
 }  // namespace platform

@@ -57,7 +57,8 @@ class Application {
 
   private:
     Application(int argc, char** argv);
-    void installQuitSignals();
+    // False when the quit signals could not be given a way in.
+    bool installQuitSignals();
     void shutDownOnce();
     // Something the host cannot go on from (an uncaught exception, a fatal
     // toolkit error): shutdown if it has not run, then exit with status 1.

@@ -1,6 +1,7 @@
 #include "platform/child_process.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -8,8 +9,8 @@
 
 #include <cerrno>
 #include <cstring>
-#include <system_error>
-#include <thread>
+#include <memory>
+#include <utility>
 
 #include "platform/event_loop.h"
 #include "platform/files.h"
@@ -26,27 +27,39 @@ std::vector<std::string> environmentStrings(const Environment& env) {
     return out;
 }
 
-// A thread is the one thing launch() needs that can run out; it is made
-// before the child exists, so running out never leaves a child unwatched.
-template <typename F>
-bool startDetached(F body) {
-    try {
-        std::thread(std::move(body)).detach();
-        return true;
-    } catch (const std::system_error&) {
-        return false;
+// Asked without waiting. An event loop's turn may report a descriptor that
+// an earlier action of the same turn closed and another took the number of,
+// so a watch checks again before it acts.
+bool readable(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    return fd >= 0 && ::poll(&p, 1, 0) == 1;
+}
+
+void reapNow(pid_t pid) {
+    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
     }
+}
+
+// A child nobody waits for any more is reaped by the event loop once `ended`
+// says it has ended, so that it never lingers as a zombie.
+void reapWhenEnded(pid_t pid, FileHandle ended) {
+    auto watched = std::make_shared<FileHandle>(std::move(ended));
+    EventLoop::main().watchReadable(watched->fd(), [pid, watched] {
+        if (!readable(watched->fd())) return;
+        EventLoop::main().unwatch(watched->fd());
+        reapNow(pid);
+    });
 }
 
 }  // namespace
 
+// Destroyed with its child running, it leaves the child to its guard (whose
+// link closes now, as when the host ends) and the reaping to the event loop.
 ChildProcess::~ChildProcess() {
-    clearTerminationHandler();
-}
-
-void ChildProcess::setTerminationHandler(std::function<void()> handler) {
-    std::lock_guard lock(state_->mutex);
-    state_->handler = std::move(handler);
+    if (guardLink_.valid()) EventLoop::main().unwatch(guardLink_.fd());
+    if (!ended_.valid()) return;
+    EventLoop::main().unwatch(ended_.fd());
+    reapWhenEnded(pid_, std::move(ended_));
 }
 
 bool ChildProcess::launch() {
@@ -54,50 +67,66 @@ bool ChildProcess::launch() {
                          .env = environmentStrings(environment_),
                          .stdoutFd = stdoutFd_,
                          .stderrFd = stderrFd_,
-                         .ownSession = !state_->guardProgram.empty()};
+                         .ownSession = !guardProgram_.empty()};
     request.argv.insert(request.argv.end(), arguments_.begin(), arguments_.end());
-    {
-        std::lock_guard lock(state_->mutex);
-        if (state_->launched) return false;  // one launch per object
-        state_->launched = true;
-    }
-    if (!startDetached([state = state_] { waitForEnd(state); })) return false;
-    const bool guarded = !state_->guardProgram.empty();
+    if (launched_) return false;  // one launch per object
+    launched_ = true;
+    const bool guarded = !guardProgram_.empty();
     const pid_t pid = guarded ? spawnGuarded(request) : spawnChild(request);
-    // The waiting thread may reap the child only from here on: until then a
-    // guard that watches it by pid sees the child's own process.
-    {
-        std::lock_guard lock(state_->mutex);
-        state_->pid = pid;
-        state_->running = pid > 0;
-    }
-    state_->started.notify_all();
     if (pid <= 0) return false;
-    if (!guarded) return true;
-    if (!state_->guardArmed) {
-        terminate();  // unwatched, it may not run on
-        std::lock_guard lock(state_->mutex);
-        endGuard(*state_);
+    pid_ = pid;
+    // Only this object reaps the pid, so until it does the descriptor (and
+    // every signal sent to the pid) reaches this child and no other.
+    ended_ = watchForEnd(pid);
+    if (!ended_.valid()) {
+        // Unwatched, it may not run on; it ends on its SIGTERM.
+        terminate();
+        endGuard();
+        reapNow(pid);
+        pid_ = -1;
         return false;
     }
-    watchGuard(state_);
+    EventLoop::main().watchReadable(ended_.fd(), [this] { reap(); });
+    if (!guarded) return true;
+    if (!guardArmed_) {
+        terminate();  // unwatched, it may not run on
+        endGuard();
+        return false;
+    }
+    watchGuard();
     return true;
 }
 
 // The guard first, so that it watches the child before the child runs.
 pid_t ChildProcess::spawnGuarded(SpawnRequest& request) {
-    State& s = *state_;
-    s.guardPid = guard::start(s.guardProgram, s.guardLink);
-    if (s.guardPid <= 0) return -1;
-    if (guard::childHandsItselfOver()) request.guardLinkFd = s.guardLink.fd();
+    guardPid_ = guard::start(guardProgram_, guardLink_);
+    if (guardPid_ <= 0) return -1;
+    if (guard::childHandsItselfOver()) request.guardLinkFd = guardLink_.fd();
     const pid_t pid = spawnChild(request);
     if (pid <= 0) {
-        endGuard(s);  // it would wait for ever for a child that never came
+        endGuard();  // it would wait for ever for a child that never came
         return -1;
     }
-    s.guardArmed = (guard::childHandsItselfOver() || guard::handOver(s.guardLink.fd(), pid)) &&
-                   guard::awaitArmed(s.guardLink.fd());
+    guardArmed_ = (guard::childHandsItselfOver() || guard::handOver(guardLink_.fd(), pid)) &&
+                  guard::awaitArmed(guardLink_.fd());
     return pid;
+}
+
+bool ChildProcess::endSeen() const {
+    return readable(ended_.fd());
+}
+
+void ChildProcess::reap() {
+    if (!endSeen()) return;  // its end is not there yet: the wait would block
+    EventLoop::main().unwatch(ended_.fd());
+    reapNow(pid_);
+    pid_ = -1;
+    ended_ = FileHandle();
+    if (auto handler = std::exchange(handler_, nullptr)) handler();
+}
+
+void ChildProcess::watchGuard() {
+    EventLoop::main().watchReadable(guardLink_.fd(), [this] { onGuardLink(); });
 }
 
 // A guard that ends while its child runs and has not been stopped (SIGKILL is
@@ -105,116 +134,73 @@ pid_t ChildProcess::spawnGuarded(SpawnRequest& request) {
 // child is unwatched for no longer than a turn of the event loop. One that
 // ends before it said it watches cannot run: then the child is stopped, as
 // at launch.
-void ChildProcess::watchGuard(const std::shared_ptr<State>& state) {
-    EventLoop::main().watchReadable(state->guardLink.fd(), [state] {
-        std::lock_guard lock(state->mutex);
-        char buf[16];
-        ssize_t n;
-        // Never waits: the watch may fire for a link that came in its place.
-        while ((n = ::recv(state->guardLink.fd(), buf, sizeof buf, MSG_DONTWAIT)) < 0 &&
-               errno == EINTR) {
-        }
-        if (n > 0 && std::memchr(buf, guard::kArmed, static_cast<std::size_t>(n)))
-            state->guardArmed = true;
-        if (n != 0) return;
-        const bool wasArmed = state->guardArmed;
-        EventLoop::main().unwatch(state->guardLink.fd());
-        endGuard(*state);
-        // A guard ends when its child does: that needs no successor, even
-        // before the waiting thread has seen the end.
-        siginfo_t info{};
-        const bool ended = ::waitid(P_PID, static_cast<id_t>(state->pid), &info,
-                                    WEXITED | WNOHANG | WNOWAIT) == 0 &&
-                           info.si_pid != 0;
-        if (!state->running || state->signalled || ended) return;
-        if (wasArmed && replaceGuard(*state)) return watchGuard(state);
-        state->signalled = true;
-        ::kill(state->pid, SIGTERM);
-    });
+void ChildProcess::onGuardLink() {
+    char buf[16];
+    ssize_t n;
+    // Never waits: the watch may fire for a link that came in its place.
+    while ((n = ::recv(guardLink_.fd(), buf, sizeof buf, MSG_DONTWAIT)) < 0 && errno == EINTR) {
+    }
+    if (n > 0 && std::memchr(buf, guard::kArmed, static_cast<std::size_t>(n))) guardArmed_ = true;
+    if (n != 0) return;
+    const bool wasArmed = guardArmed_;
+    EventLoop::main().unwatch(guardLink_.fd());
+    endGuard();
+    // A guard ends when its child does: that needs no successor, even
+    // before the event loop has reaped the child.
+    if (!isRunning() || signalled_) return;
+    if (wasArmed && replaceGuard()) return watchGuard();
+    terminate();  // the link is gone: the SIGTERM alone
 }
 
-bool ChildProcess::replaceGuard(State& state) {
-    state.guardPid = guard::start(state.guardProgram, state.guardLink);
-    if (state.guardPid > 0 && guard::handOver(state.guardLink.fd(), state.pid)) return true;
-    endGuard(state);
+bool ChildProcess::replaceGuard() {
+    guardPid_ = guard::start(guardProgram_, guardLink_);
+    if (guardPid_ > 0 && guard::handOver(guardLink_.fd(), pid_)) return true;
+    endGuard();
     return false;
 }
 
 // Whatever the host started, it ends and reaps; the link goes with it.
-void ChildProcess::endGuard(State& state) {
-    if (state.guardPid > 0) {
-        ::kill(state.guardPid, SIGKILL);
-        while (::waitpid(state.guardPid, nullptr, 0) < 0 && errno == EINTR) {
-        }
+void ChildProcess::endGuard() {
+    if (guardPid_ > 0) {
+        ::kill(guardPid_, SIGKILL);
+        reapNow(guardPid_);
     }
-    state.guardPid = -1;
-    state.guardArmed = false;
-    state.guardLink = FileHandle();
+    guardPid_ = -1;
+    guardArmed_ = false;
+    guardLink_ = FileHandle();
 }
 
-void ChildProcess::waitForEnd(const std::shared_ptr<State>& state) {
-    pid_t pid;
-    {
-        std::unique_lock lock(state->mutex);
-        state->started.wait(lock, [&] { return state->pid != 0; });
-        pid = state->pid;
-    }
-    if (pid < 0) return;  // the launch failed
-    // Wait without reaping first: until `running` is cleared under the lock,
-    // the pid stays ours, so terminate() can never signal a recycled pid.
-    siginfo_t info{};
-    while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0 &&
-           errno == EINTR) {
-    }
-    std::function<void()> handler;
-    {
-        std::lock_guard lock(state->mutex);
-        state->running = false;
-        while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-        }
-        handler = std::move(state->handler);
-        state->handler = nullptr;
-    }
-    if (handler) handler();
-}
-
+// Its pid is not reaped yet (only this object does that) and its end has
+// not come.
 bool ChildProcess::isRunning() const {
-    return state_->running;
+    return pid_ > 0 && !endSeen();
 }
 
 void ChildProcess::terminate() {
-    std::lock_guard lock(state_->mutex);
-    if (!state_->running || state_->signalled) return;
-    state_->signalled = true;
-    if (state_->guardLink.valid()) {
-        guard::standDown(state_->guardLink.fd());
+    if (!isRunning() || signalled_) return;
+    signalled_ = true;
+    if (guardLink_.valid()) {
+        guard::standDown(guardLink_.fd());
         // One that never said it watches might yet: it is not left to.
-        if (!state_->guardArmed && state_->guardPid > 0) ::kill(state_->guardPid, SIGKILL);
+        if (!guardArmed_ && guardPid_ > 0) ::kill(guardPid_, SIGKILL);
     }
-    ::kill(state_->pid, SIGTERM);
+    ::kill(pid_, SIGTERM);
 }
 
 void spawnDetachedQuietly(const std::vector<std::string>& argv, const Environment& env) {
     if (argv.empty()) return;
     const FileHandle null(::open("/dev/null", O_RDWR | O_CLOEXEC));
     if (!null.valid()) return;
-    // The reaper waits for a pid it learns once the child runs.
-    auto pid = std::make_shared<std::atomic<pid_t>>(0);
-    if (!startDetached([pid] {
-            pid->wait(0);
-            if (*pid > 0)
-                while (::waitpid(*pid, nullptr, 0) < 0 && errno == EINTR) {
-                }
-        }))
-        return;
     const pid_t child = spawnChild({.argv = argv,
                                     .env = environmentStrings(env),
                                     .stdinFd = null.fd(),
                                     .stdoutFd = null.fd(),
                                     .stderrFd = null.fd(),
                                     .searchPath = true});
-    pid->store(child);
-    pid->notify_all();
+    if (child <= 0) return;
+    // Without a descriptor to watch (none to spare), it stays a zombie until
+    // the host ends: a thread or a blocking wait would cost more.
+    if (auto ended = watchForEnd(child); ended.valid()) reapWhenEnded(child, std::move(ended));
 }
 
 }  // namespace platform

@@ -2,11 +2,7 @@
 
 #include <sys/types.h>
 
-#include <atomic>
-#include <condition_variable>
 #include <functional>
-#include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -18,8 +14,10 @@ namespace platform {
 struct SpawnRequest;
 
 // A child process (the NSTask of this host). It learns of the end of its own
-// child only: a thread of its own waits on that one pid, so no other child of
-// the host is ever reaped by it. It is sent at most one SIGTERM, ever.
+// child only, through a descriptor the main thread's event loop watches (see
+// watchForEnd), and reaps that one pid there, so no other child of the host
+// is ever reaped by it and no thread waits for it. It is sent at most one
+// SIGTERM, ever.
 class ChildProcess {
   public:
     ChildProcess() = default;
@@ -36,8 +34,9 @@ class ChildProcess {
     // until launch() returns.
     void setStandardOutput(int fd) { stdoutFd_ = fd; }
     void setStandardError(int fd) { stderrFd_ = fd; }
-    // Called once, on the waiting thread, after the child has ended.
-    void setTerminationHandler(std::function<void()> handler);
+    // Called once, by the event loop on the main thread, after the child has
+    // ended and been reaped.
+    void setTerminationHandler(std::function<void()> handler) { handler_ = std::move(handler); }
     void clearTerminationHandler() { setTerminationHandler(nullptr); }
     // The child runs in a session of its own (nothing sent to this
     // process's group or from its terminal reaches it), watched by
@@ -45,7 +44,7 @@ class ChildProcess {
     // without having stopped it (killed, crashed). The guard is started
     // first, and launch() succeeds once it watches the child, however long
     // that takes; a guard that ends while the child runs is replaced.
-    void setGuard(std::string guardProgram) { state_->guardProgram = std::move(guardProgram); }
+    void setGuard(std::string guardProgram) { guardProgram_ = std::move(guardProgram); }
 
     bool launch();
     bool isRunning() const;
@@ -56,39 +55,35 @@ class ChildProcess {
     void terminate();
 
   private:
-    // Shared with the waiting thread, which may outlive this object.
-    struct State {
-        std::mutex mutex;
-        std::condition_variable started;  // `pid` is known (> 0) or the launch failed (-1)
-        std::function<void()> handler;
-        bool launched = false;
-        pid_t pid = 0;
-        std::atomic<bool> running{false};
-        bool signalled = false;
-        std::string guardProgram;
-        pid_t guardPid = -1;
-        bool guardArmed = false;  // the guard said it watches the child
-        FileHandle guardLink;     // the host's end
-    };
-    static void waitForEnd(const std::shared_ptr<State>& state);
     pid_t spawnGuarded(SpawnRequest& request);
+    bool endSeen() const;
+    void reap();
     // What the host does when its guard's link says something: note that the
     // guard is armed, or, when it ended, put another in its place.
-    static void watchGuard(const std::shared_ptr<State>& state);
-    static bool replaceGuard(State& state);
-    static void endGuard(State& state);
+    void watchGuard();
+    void onGuardLink();
+    bool replaceGuard();
+    void endGuard();
 
     std::string executable_;
     std::vector<std::string> arguments_;
     Environment environment_;
     int stdoutFd_ = -1;
     int stderrFd_ = -1;
-    std::shared_ptr<State> state_ = std::make_shared<State>();
+    std::function<void()> handler_;
+    bool launched_ = false;
+    pid_t pid_ = -1;
+    FileHandle ended_;  // readable once the child has ended; closed once it is reaped
+    bool signalled_ = false;
+    std::string guardProgram_;
+    pid_t guardPid_ = -1;
+    bool guardArmed_ = false;  // the guard said it watches the child
+    FileHandle guardLink_;     // the host's end
 };
 
 // Starts `argv[0]` (looked up on PATH) with the complete environment `env`
-// and all three standard streams on /dev/null, and reaps it from a thread of
-// its own; nothing is reported.
+// and all three standard streams on /dev/null, and reaps it in the main
+// thread's event loop once it ends; nothing is reported.
 void spawnDetachedQuietly(const std::vector<std::string>& argv, const Environment& env);
 
 }  // namespace platform

@@ -12,9 +12,12 @@ namespace platform::emergency {
 namespace {
 
 std::atomic<int> runtimeFd{-1};
+std::atomic<const char*> socketEntry{nullptr};
 
 void removeSocket() {
-    if (const int fd = runtimeFd.load(); fd >= 0) ::unlinkat(fd, "driver.sock", 0);
+    const int fd = runtimeFd.load();
+    const char* name = socketEntry.load();
+    if (fd >= 0 && name) ::unlinkat(fd, name, 0);
 }
 
 // Those whose default action ends the process, less the host's own.
@@ -35,7 +38,8 @@ bool startedIgnored(int sig) {
 
 }  // namespace
 
-void setRuntimeFolder(int fd) {
+void setRuntimeFolder(int fd, const char* socketName) {
+    socketEntry.store(socketName);
     runtimeFd.store(fd);
 }
 

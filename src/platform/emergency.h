@@ -7,18 +7,19 @@
 // sends it its one SIGTERM once the host is gone.
 namespace platform::emergency {
 
-// The locked runtime folder's descriptor, once held; -1 forgets it. The
-// socket entry is removed relative to it, never through a path.
-void setRuntimeFolder(int fd);
+// The locked runtime folder's descriptor, once held, and the name of the
+// driver's socket in it (a string that lives as long as the process); -1
+// forgets it. The socket entry is removed relative to it, never through a path.
+void setRuntimeFolder(int fd, const char* socketName);
 
-// Removes "driver.sock" from the held runtime folder (if any), then ends
+// Removes the socket from the held runtime folder (if any), then ends
 // the process at once with `status`.
 [[noreturn]] void end(int status);
 
 // From now on every signal whose default action ends the process, but for
 // the quit signals (SIGTERM, SIGINT, SIGHUP: the normal quit), SIGALRM (the
 // quit's own deadline) and SIGPIPE (ignored: a write to a closed pipe fails
-// instead), first removes "driver.sock" from the held runtime folder, then
+// instead), first removes the socket from the held runtime folder, then
 // ends the process as that signal would have: the same status, a core dump
 // where one is made. A signal the host was started with ignored stays so.
 void catchFatalSignals();

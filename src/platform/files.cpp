@@ -1,15 +1,15 @@
 #include "platform/files.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 
+#include "platform/ownership.h"
 #include "platform/removal.h"
 
 namespace platform {
@@ -22,14 +22,39 @@ bool isDirectory(const std::string& path) {
 
 // Folders are made 0700 to be private; the umask must not take the owner's
 // own access away. chmod needs no read access, so even a umask of 0777
-// (which leaves a new folder at 0000) is mended.
+// (which leaves a new folder at 0000) is mended. None when nothing was made
+// (errno says why).
+std::optional<bool> makeFolderAt(int dirFd, const char* name, mode_t mode) {
+    if (::mkdirat(dirFd, name, mode) != 0) return std::nullopt;
+    struct stat st {};
+    return ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode) &&
+           ::fchmodat(dirFd, name, mode, 0) == 0;
+}
+
 bool makeOneDirectory(const std::string& path, mode_t mode) {
-    if (::mkdir(path.c_str(), mode) == 0) {
-        struct stat st {};
-        return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
-               ::chmod(path.c_str(), mode) == 0;
-    }
+    if (const auto made = makeFolderAt(AT_FDCWD, path.c_str(), mode)) return *made;
     return isDirectory(path);
+}
+
+bool createFileAt(int dirFd, const char* name, mode_t mode) {
+    const FileHandle h(
+        ::openat(dirFd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+    return h.valid() && ::fchmod(h.fd(), mode) == 0;
+}
+
+// Lists the folder open at `fd` for as long as `visit` says; the descriptor
+// stays open.
+Folder::Listing forEachIn(int fd, const std::function<bool(const std::string&)>& visit) {
+    EntryStream entries(fd);
+    while (const dirent* e = entries.next())
+        if (!visit(e->d_name)) return Folder::Listing::Stopped;
+    return entries.failed() ? Folder::Listing::Failed : Folder::Listing::Complete;
+}
+
+std::optional<FileHandle> openFolderAt(int dirFd, const char* name) {
+    FileHandle h(::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!h.valid()) return std::nullopt;
+    return h;
 }
 
 }  // namespace
@@ -68,48 +93,13 @@ bool exists(const std::string& path) {
 }
 
 bool createFile(const std::string& path, mode_t mode) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-    if (fd < 0) return false;
-    const bool ok = ::fchmod(fd, mode) == 0;
-    ::close(fd);
-    return ok;
+    return createFileAt(AT_FDCWD, path.c_str(), mode);
 }
-
-namespace {
-
-// Lists the folder open at `fd` for as long as `visit` says; the descriptor
-// stays open. Read entry by entry, so a folder another process keeps filling
-// is never read to an end that keeps moving away.
-Folder::Listing forEachIn(int fd, const std::function<bool(const std::string&)>& visit) {
-    const int listFd = ::dup(fd);
-    DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
-    if (!dir) {
-        if (listFd >= 0) ::close(listFd);
-        return Folder::Listing::Failed;
-    }
-    ::rewinddir(dir);  // the duplicate shares the offset of an earlier listing
-    auto outcome = Folder::Listing::Complete;
-    while (const dirent* e = ::readdir(dir)) {
-        if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, "..")) continue;
-        if (!visit(e->d_name)) {
-            outcome = Folder::Listing::Stopped;
-            break;
-        }
-    }
-    ::closedir(dir);
-    return outcome;
-}
-
-}  // namespace
 
 std::optional<Folder> Folder::open(const std::string& path) {
-    return openAt(AT_FDCWD, path.c_str());
-}
-
-std::optional<Folder> Folder::openAt(int dirFd, const char* name) {
-    FileHandle h(::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!h.valid()) return std::nullopt;
-    return Folder(std::move(h));
+    auto h = openFolderAt(AT_FDCWD, path.c_str());
+    if (!h) return std::nullopt;
+    return Folder(std::move(*h));
 }
 
 Folder::Listing Folder::forEachName(const std::function<bool(const std::string&)>& visit) const {
@@ -118,6 +108,37 @@ Folder::Listing Folder::forEachName(const std::function<bool(const std::string&)
 
 Removal Folder::remove(const std::string& name, const Deadline& deadline) const {
     return removeEntryAt(handle_.fd(), name.c_str(), deadline);
+}
+
+bool Folder::exists(const std::string& name) const {
+    struct stat st {};
+    return ::fstatat(handle_.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool Folder::mayHoldFolder(const std::string& name) const {
+    struct stat st {};
+    if (::fstatat(handle_.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT;
+    return S_ISDIR(st.st_mode) && trustOf(st) == Trust::Trusted;
+}
+
+bool Folder::createFolder(const std::string& name, mode_t mode) const {
+    const int fd = handle_.fd();
+    if (const auto made = makeFolderAt(fd, name.c_str(), mode)) return *made;
+    struct stat st {};
+    return errno == EEXIST && ::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISDIR(st.st_mode);
+}
+
+bool Folder::createFile(const std::string& name, mode_t mode) const {
+    return createFileAt(handle_.fd(), name.c_str(), mode);
+}
+
+std::optional<Folder> Folder::openFolder(const std::string& name) const {
+    auto h = openFolderAt(handle_.fd(), name.c_str());
+    struct stat st {};
+    if (!h || ::fstat(h->fd(), &st) != 0 || trustOf(st) != Trust::Trusted) return std::nullopt;
+    return Folder(std::move(*h));
 }
 
 std::optional<std::vector<std::string>> listDirectory(const std::string& path) {

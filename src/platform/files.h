@@ -49,9 +49,10 @@ bool removeItem(const std::string& path);
 
 enum class Removal { Removed, Failed, Unfinished };
 
-// A folder opened as itself: a symbolic link at its path is refused, and the
-// listing and removals work relative to the open folder, so no link swapped
-// in later can lead them anywhere else.
+// A folder opened as itself: a symbolic link at its path is refused, and
+// every entry is reached relative to the open folder (the *at calls), so no
+// link swapped in later can lead anywhere else. Entries are never opened
+// through a link.
 class Folder {
   public:
     static std::optional<Folder> open(const std::string& path);
@@ -59,16 +60,29 @@ class Folder {
     enum class Listing { Complete, Stopped, Failed };
     // Calls `visit` with each direct entry's name (hidden ones included, "."
     // and ".." left out) in the order of the listing, for as long as it
-    // returns true. Entries added or removed meanwhile may or may not be seen.
+    // returns true. Entries added or removed meanwhile may or may not be
+    // seen. A listing that breaks off with an error is Failed.
     Listing forEachName(const std::function<bool(const std::string&)>& visit) const;
     // As removeItem, for the entry `name` of this folder; a folder's contents
     // are removed until `deadline` passes, the rest left for a later call.
     Removal remove(const std::string& name, const Deadline& deadline = Deadline::never()) const;
+    // True for any entry, a dangling link included.
+    bool exists(const std::string& name) const;
+    // Nothing at `name`, or a folder that openFolder() would accept.
+    bool mayHoldFolder(const std::string& name) const;
+    // A folder given exactly `mode` whatever the umask; an existing folder is
+    // used as it is (a link there is refused).
+    bool createFolder(const std::string& name, mode_t mode) const;
+    // An empty regular file with exactly `mode`; fails if anything is there.
+    bool createFile(const std::string& name, mode_t mode) const;
+    // A folder inside, opened as itself, that is this user's and writable by
+    // nobody else (platform/ownership.h); a link there is refused.
+    std::optional<Folder> openFolder(const std::string& name) const;
+    // For the last-resort end, which may only make system calls.
+    int descriptor() const { return handle_.fd(); }
 
-  private:
-    friend class RuntimeFolder;
+  protected:
     explicit Folder(FileHandle handle) : handle_(std::move(handle)) {}
-    static std::optional<Folder> openAt(int dirFd, const char* name);
     FileHandle handle_;
 };
 

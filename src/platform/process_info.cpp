@@ -1,6 +1,7 @@
 #include "platform/process_info.h"
 
 #include <pwd.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <climits>
@@ -55,12 +56,8 @@ std::optional<std::string> userHomeDirectory() {
     return std::nullopt;
 }
 
-}  // namespace platform
-
-#include <signal.h>
-
-namespace platform {
 bool canSignal(int pid) {
     return ::kill(static_cast<pid_t>(pid), 0) == 0;
 }
+
 }  // namespace platform

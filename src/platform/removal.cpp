@@ -1,6 +1,5 @@
 #include "platform/removal.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,25 +21,18 @@ bool isDot(const char* name) {
 }
 
 // Removes every non-folder entry of the open folder `fd` and returns the name
-// of one subfolder that is not in `stuck`, or "" when none is left; none when
-// the deadline passed first.
+// of one subfolder that is not in `stuck`, or "" when none is left (or the
+// folder cannot be listed: then what it holds stays, and so does the
+// folder); none when the deadline passed first.
 std::optional<std::string> clearFilesAndFindFolder(int fd, std::set<std::string>& stuck,
                                                    const Deadline& deadline) {
-    const int listFd = ::dup(fd);
-    DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
-    if (!dir) {
-        if (listFd >= 0) ::close(listFd);
-        return std::string();
-    }
-    ::rewinddir(dir);  // the duplicate shares the offset of an earlier listing
-    std::optional<std::string> folder = std::string();
-    while (const dirent* e = ::readdir(dir)) {
-        if (deadline.passed()) {
-            folder.reset();
-            break;
-        }
+    EntryStream entries(fd);
+    for (;;) {
+        if (deadline.passed()) return std::nullopt;
+        const dirent* e = entries.next();
+        if (!e) return std::string();
         const char* name = e->d_name;
-        if (isDot(name) || stuck.count(name)) continue;
+        if (stuck.count(name)) continue;
         if (e->d_type != DT_DIR) {
             if (::unlinkat(fd, name, 0) == 0 || errno == ENOENT) continue;
             if (errno != EISDIR && errno != EPERM) {  // EPERM: how macOS refuses a folder
@@ -52,14 +44,11 @@ std::optional<std::string> clearFilesAndFindFolder(int fd, std::set<std::string>
         if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
             if (errno != ENOENT) stuck.insert(name);
         } else if (S_ISDIR(st.st_mode)) {
-            folder = name;
-            break;
+            return name;
         } else {
             stuck.insert(name);
         }
     }
-    ::closedir(dir);
-    return folder;
 }
 
 struct Level {
@@ -69,9 +58,11 @@ struct Level {
     std::set<std::string> stuck;  // entries that could not be removed
 };
 
-bool sameFolder(int fd, const Level& level) {
-    struct stat st {};
-    return ::fstat(fd, &st) == 0 && st.st_dev == level.dev && st.st_ino == level.ino;
+// The folder `name` in `parentFd`, opened as itself, and where it is.
+std::optional<FileHandle> openLevel(int parentFd, const char* name, struct stat& st) {
+    FileHandle h(::openat(parentFd, name, kFolderFlags));
+    if (!h.valid() || ::fstat(h.fd(), &st) != 0) return std::nullopt;
+    return h;
 }
 
 // Empties the folder `name` in `parentFd` depth first. Rather than one open
@@ -80,51 +71,67 @@ bool sameFolder(int fd, const Level& level) {
 // Another process may fill the tree as fast as it is emptied: the deadline
 // bounds the work, and a later call goes on from what is left.
 Removal emptyFolderAt(int parentFd, const char* name, const Deadline& deadline) {
-    int fd = ::openat(parentFd, name, kFolderFlags);
     struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0) {
-        if (fd >= 0) ::close(fd);
-        return Removal::Failed;
-    }
+    auto fd = openLevel(parentFd, name, st);
+    if (!fd) return Removal::Failed;
     std::vector<Level> levels{{name, st.st_dev, st.st_ino, {}}};
     for (;;) {
-        const auto found = clearFilesAndFindFolder(fd, levels.back().stuck, deadline);
-        if (!found) {
-            ::close(fd);
-            return Removal::Unfinished;
-        }
+        const auto found = clearFilesAndFindFolder(fd->fd(), levels.back().stuck, deadline);
+        if (!found) return Removal::Unfinished;
         const std::string& sub = *found;
         if (!sub.empty()) {
-            const int child = ::openat(fd, sub.c_str(), kFolderFlags);
-            if (child < 0 || ::fstat(child, &st) != 0) {
-                if (child >= 0) ::close(child);
+            auto child = openLevel(fd->fd(), sub.c_str(), st);
+            if (!child) {
                 levels.back().stuck.insert(sub);
                 continue;
             }
-            ::close(fd);
-            fd = child;
+            fd = std::move(child);
             levels.push_back({sub, st.st_dev, st.st_ino, {}});
             continue;
         }
         const Level done = std::move(levels.back());
         levels.pop_back();
-        if (levels.empty()) {
-            ::close(fd);
-            return done.stuck.empty() ? Removal::Removed : Removal::Failed;
-        }
-        const int parent = ::openat(fd, "..", kFolderFlags);
-        ::close(fd);
-        if (parent < 0 || !sameFolder(parent, levels.back())) {  // moved away meanwhile
-            if (parent >= 0) ::close(parent);
+        if (levels.empty()) return done.stuck.empty() ? Removal::Removed : Removal::Failed;
+        fd = openLevel(fd->fd(), "..", st);
+        const Level& up = levels.back();
+        if (!fd || st.st_dev != up.dev || st.st_ino != up.ino)  // moved away meanwhile
             return Removal::Failed;
-        }
-        fd = parent;
-        if (::unlinkat(fd, done.name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
+        if (::unlinkat(fd->fd(), done.name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
             levels.back().stuck.insert(done.name);
     }
 }
 
 }  // namespace
+
+// A duplicate, so that closing the stream leaves the caller's descriptor
+// open; rewound, as it shares the offset of any earlier listing.
+EntryStream::EntryStream(int folderFd) {
+    FileHandle copy(::dup(folderFd));
+    if (copy.valid()) dir_ = ::fdopendir(copy.fd());
+    if (!dir_) {
+        failed_ = true;
+        return;
+    }
+    copy.release();  // the stream's now
+    ::rewinddir(dir_);
+}
+
+EntryStream::~EntryStream() {
+    if (dir_) ::closedir(dir_);
+}
+
+const dirent* EntryStream::next() {
+    if (!dir_ || failed_) return nullptr;
+    for (;;) {
+        errno = 0;  // readdir's one way to tell an error from the end
+        const dirent* e = ::readdir(dir_);
+        if (!e) {
+            failed_ = errno != 0;
+            return nullptr;
+        }
+        if (!isDot(e->d_name)) return e;
+    }
+}
 
 Removal removeEntryAt(int dirFd, const char* name, const Deadline& deadline) {
     // Most entries are files: try that first and spare a stat per entry.

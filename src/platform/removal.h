@@ -1,10 +1,34 @@
 #pragma once
 
+#include <dirent.h>
+
 #include "platform/deadline.h"
 #include "platform/files.h"
 
-// Inside the platform layer only: removal relative to an open folder.
+// Inside the platform layer only: listing and removal relative to an open
+// folder.
 namespace platform {
+
+// A listing of the folder open at `folderFd`, read entry by entry from its
+// start, through a stream of its own that closes with it (the folder's
+// descriptor stays the caller's). A folder another process keeps filling is
+// never read to an end that keeps moving away.
+class EntryStream {
+  public:
+    explicit EntryStream(int folderFd);
+    ~EntryStream();
+    EntryStream(const EntryStream&) = delete;
+    EntryStream& operator=(const EntryStream&) = delete;
+
+    // The next entry, "." and ".." left out; null at the end of the listing
+    // or when it failed (or could not be opened at all), which failed() tells.
+    const dirent* next();
+    bool failed() const { return failed_; }
+
+  private:
+    DIR* dir_ = nullptr;
+    bool failed_ = false;
+};
 
 // Removes the entry `name` of the folder open at `dirFd` (AT_FDCWD with a
 // path works too); a folder goes with its contents, links are never followed.

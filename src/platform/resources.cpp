@@ -2,8 +2,8 @@
 
 #include <sys/stat.h>
 
+#include "platform/app_layout.h"
 #include "platform/files.h"
-#include "platform/toolkit.h"
 
 namespace platform {
 
@@ -20,8 +20,7 @@ std::optional<std::string> programFolder() {
 std::optional<std::string> resourceFolder() {
     const auto bin = programFolder();
     if (!bin) return std::nullopt;
-    const auto up = bin->find_last_of('/');
-    return joinPath(up == 0 ? "/" : bin->substr(0, up), "Resources");
+    return resourceFolderOf(*bin);
 }
 
 std::optional<std::string> resourcePath(const std::string& name, const std::string& extension) {
@@ -31,16 +30,6 @@ std::optional<std::string> resourcePath(const std::string& name, const std::stri
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
     return path;
-}
-
-bool registerFontForProcess(const std::string& path) {
-    Toolkit* gui = toolkit();
-    return gui && gui->registerFont(path);
-}
-
-bool fontFamilyAvailable(const std::string& family) {
-    Toolkit* gui = toolkit();
-    return gui && gui->hasFontFamily(family);
 }
 
 }  // namespace platform

@@ -19,10 +19,4 @@ std::optional<std::string> resourceFolder();
 // The resource `name`.`extension` when such a file is there.
 std::optional<std::string> resourcePath(const std::string& name, const std::string& extension);
 
-// Makes the font file's families available to this process only.
-bool registerFontForProcess(const std::string& path);
-
-// Whether a font family of that exact name can be had.
-bool fontFamilyAvailable(const std::string& family);
-
 }  // namespace platform

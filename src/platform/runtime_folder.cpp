@@ -8,7 +8,6 @@
 #include <cerrno>
 
 #include "platform/ownership.h"
-#include "platform/removal.h"
 #include "platform/replace.h"
 
 namespace platform {
@@ -89,36 +88,6 @@ bool RuntimeFolder::isNamedBy(const std::string& path) const {
     return st.st_dev == folder_.dev && st.st_ino == folder_.ino;
 }
 
-bool RuntimeFolder::exists(const std::string& name) const {
-    struct stat st {};
-    return ::fstatat(handle_.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-}
-
-bool RuntimeFolder::mayHoldFolder(const std::string& name) const {
-    struct stat st {};
-    if (::fstatat(handle_.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return errno == ENOENT;
-    return S_ISDIR(st.st_mode) && trustOf(st) == Trust::Trusted;
-}
-
-// chmod needs no read access, so even a umask of 0777 (which leaves a new
-// folder at 0000) is mended.
-bool RuntimeFolder::createFolder(const std::string& name, mode_t mode) const {
-    const int fd = handle_.fd();
-    struct stat st {};
-    if (::mkdirat(fd, name.c_str(), mode) == 0)
-        return ::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode) &&
-               ::fchmodat(fd, name.c_str(), mode, 0) == 0;
-    return errno == EEXIST && ::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-           S_ISDIR(st.st_mode);
-}
-
-bool RuntimeFolder::createFile(const std::string& name, mode_t mode) const {
-    const FileHandle h(::openat(handle_.fd(), name.c_str(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
-    return h.valid() && ::fchmod(h.fd(), mode) == 0;
-}
-
 std::optional<FileHandle> RuntimeFolder::openLog(const std::string& name, bool create, mode_t mode,
                                                  bool* missing) const {
     // O_NONBLOCK only so that a FIFO fails (or is found out) instead of hanging.
@@ -143,8 +112,7 @@ bool RuntimeFolder::writeAtomically(const std::string& name, std::string_view by
     const std::string temp = "." + name + ".tmp";
     // Whatever stands under the temporary name goes first; a folder that is
     // not gone by the deadline waits for the next write.
-    if (exists(temp) && removeEntryAt(dir, temp.c_str(), deadline) != Removal::Removed)
-        return false;
+    if (exists(temp) && remove(temp, deadline) != Removal::Removed) return false;
     FileHandle h(
         ::openat(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (!h.valid()) return false;
@@ -152,25 +120,13 @@ bool RuntimeFolder::writeAtomically(const std::string& name, std::string_view by
     ok = ::close(h.release()) == 0 && ok;
     if (ok && !replaceAt(dir, temp.c_str(), name.c_str())) {
         // Something a file cannot be renamed over (a folder) stands there.
-        ok = removeEntryAt(dir, name.c_str(), deadline) == Removal::Removed &&
+        ok = remove(name, deadline) == Removal::Removed &&
              replaceAt(dir, temp.c_str(), name.c_str());
     }
     // The old file, or what stood in its place, swapped out; or the new
     // file, when it could not be put in place.
-    if (exists(temp)) removeEntryAt(dir, temp.c_str(), deadline);
+    if (exists(temp)) remove(temp, deadline);
     return ok;
-}
-
-Removal RuntimeFolder::remove(const std::string& name, const Deadline& deadline) const {
-    return removeEntryAt(handle_.fd(), name.c_str(), deadline);
-}
-
-std::optional<Folder> RuntimeFolder::openFolder(const std::string& name) const {
-    auto folder = Folder::openAt(handle_.fd(), name.c_str());
-    struct stat st {};
-    if (!folder || ::fstat(folder->handle_.fd(), &st) != 0 || trustOf(st) != Trust::Trusted)
-        return std::nullopt;
-    return folder;
 }
 
 }  // namespace platform

@@ -13,11 +13,12 @@ namespace platform {
 
 enum class LockOutcome { Acquired, HeldElsewhere, Failed };
 
-// The host's runtime folder, held open once start-up has found it: every
-// entry is reached relative to the open folder, never through its path
-// again, so a folder moved away or a link put in its place cannot lead the
-// host anywhere else. Entries are never opened through a link.
-class RuntimeFolder {
+// The host's runtime folder, held open once start-up has found it: a Folder
+// (every entry reached relative to it, never through its path again, so a
+// folder moved away or a link put in its place cannot lead the host anywhere
+// else) with its lock, the identity it was found with, its log and its one
+// writer's atomic replacement.
+class RuntimeFolder : public Folder {
   public:
     // The folder at `path` itself, or the folder a symbolic link there leads
     // to when the link is this user's own (people keep dotfolders on links).
@@ -34,18 +35,7 @@ class RuntimeFolder {
     // followed then. Only a definite answer says no (an I/O error or lack of
     // memory does not).
     bool isNamedBy(const std::string& path) const;
-    // For the last-resort end, which may only make system calls.
-    int descriptor() const { return handle_.fd(); }
 
-    // True for any entry, a dangling link included.
-    bool exists(const std::string& name) const;
-    // Nothing at `name`, or a folder that open() would accept.
-    bool mayHoldFolder(const std::string& name) const;
-    // A folder given exactly `mode` whatever the umask; an existing folder is
-    // used as it is (a link there is refused).
-    bool createFolder(const std::string& name, mode_t mode) const;
-    // An empty regular file with exactly `mode`; fails if anything is there.
-    bool createFile(const std::string& name, mode_t mode) const;
     // A log to append to, positioned at its end: a regular file of this
     // user's with no other name, so that nothing written to it lands outside
     // the folder (never a link, a hard link, a FIFO or a socket). With
@@ -62,10 +52,6 @@ class RuntimeFolder {
     // is untouched.
     bool writeAtomically(const std::string& name, std::string_view bytes,
                          const Deadline& deadline = Deadline::never()) const;
-    Removal remove(const std::string& name, const Deadline& deadline = Deadline::never()) const;
-    // A folder inside that open() would accept, opened as itself (a link
-    // there, or a folder another user owns or can write, is refused).
-    std::optional<Folder> openFolder(const std::string& name) const;
 
   private:
     struct Identity {
@@ -73,8 +59,7 @@ class RuntimeFolder {
         ino_t ino;
     };
     RuntimeFolder(FileHandle handle, Identity folder, std::optional<Identity> link)
-        : handle_(std::move(handle)), folder_(folder), link_(link) {}
-    FileHandle handle_;
+        : Folder(std::move(handle)), folder_(folder), link_(link) {}
     Identity folder_;
     std::optional<Identity> link_;  // the link that led here, if one did
 };

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
+
 namespace platform {
 
 // What a new child process starts with. It inherits only standard input,
@@ -37,5 +39,10 @@ inline std::vector<char*> cStrings(const std::vector<std::string>& strings) {
 
 // The new child's pid, or -1 when it could not be started (nothing runs then).
 pid_t spawnChild(const SpawnRequest& request);
+
+// A descriptor, for the event loop to watch, that turns readable once `pid`
+// (a child of this process, not reaped yet) has ended: a pidfd on Linux, a
+// kqueue with the pid's exit filter on macOS. Invalid when none can be made.
+FileHandle watchForEnd(pid_t pid);
 
 }  // namespace platform

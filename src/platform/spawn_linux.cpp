@@ -75,6 +75,12 @@ struct Child {
 
 }  // namespace
 
+FileHandle watchForEnd(pid_t pid) {
+    const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    if (fd >= 0) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    return FileHandle(fd);
+}
+
 pid_t spawnChild(const SpawnRequest& request) {
     if (request.argv.empty()) return -1;
     const auto argv = cStrings(request.argv);

@@ -1,7 +1,9 @@
 // Starting children on macOS: posix_spawn. A guarded child is handed to its
 // guard by pid after the spawn (guard_link_macos.cpp).
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/event.h>
 
 #include "platform/spawn.h"
 
@@ -32,6 +34,18 @@ struct FileActions {
 };
 
 }  // namespace
+
+// A kqueue is readable while an event waits in it: here, the pid's exit.
+FileHandle watchForEnd(pid_t pid) {
+    FileHandle queue(::kqueue());
+    if (!queue.valid()) return queue;
+    ::fcntl(queue.fd(), F_SETFD, FD_CLOEXEC);
+    struct kevent ended;
+    EV_SET(&ended, static_cast<uintptr_t>(pid), EVFILT_PROC, EV_ADD | EV_ONESHOT, NOTE_EXIT, 0,
+           nullptr);
+    if (::kevent(queue.fd(), &ended, 1, nullptr, 0, nullptr) != 0) return FileHandle();
+    return queue;
+}
 
 pid_t spawnChild(const SpawnRequest& request) {
     if (request.argv.empty()) return -1;

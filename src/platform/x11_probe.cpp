@@ -61,12 +61,14 @@ Connection handshake() {
     return x;
 }
 
-// Shared with the connecting thread, which never ends.
+// Shared with the connecting thread, which ends once it has made a
+// connection: an idle host whose display answers runs no thread but its own.
 struct Connector {
     std::mutex mutex;
     std::condition_variable changed;
-    bool started = false;
+    bool started = false;            // a display is named and a first attempt was set going
     bool wanted = true;              // a (new) connection is needed
+    bool connecting = false;         // a thread is at work on it
     bool attempted = false;          // the first attempt has ended, either way
     std::optional<Connection> made;  // not yet taken up by the main thread
 };
@@ -77,25 +79,32 @@ Connector& connector() {
 }
 
 void keepConnecting(Connector& k) {
-    auto retry = kFirstRetry;
-    std::unique_lock lock(k.mutex);
-    for (;;) {
-        k.changed.wait(lock, [&] { return k.wanted; });
-        lock.unlock();
+    for (auto retry = kFirstRetry;; std::this_thread::sleep_for(retry),
+              retry = std::min<std::chrono::milliseconds>(retry * 2, kLongestRetry)) {
         Connection x = handshake();
-        lock.lock();
+        std::lock_guard lock(k.mutex);
         k.attempted = true;
         k.changed.notify_all();
         if (x.c) {
             k.made = x;
             k.wanted = false;
-            retry = kFirstRetry;
-        } else {
-            lock.unlock();
-            std::this_thread::sleep_for(retry);
-            retry = std::min<std::chrono::milliseconds>(retry * 2, kLongestRetry);
-            lock.lock();
+            k.connecting = false;
+            return;
         }
+    }
+}
+
+// The connect itself stays on a thread: xcb_connect reads the server's
+// first answer with no deadline (a stopped server accepts the socket and
+// answers once continued), and xcb has no way to make it in steps a poll loop
+// could drive. Called with the lock held.
+void connectWhenWanted(Connector& k) {
+    if (!k.wanted || k.connecting) return;
+    try {
+        std::thread([&k] { keepConnecting(k); }).detach();
+        k.connecting = true;
+    } catch (const std::system_error&) {
+        // No thread to spare: tried again at the next look.
     }
 }
 
@@ -109,8 +118,8 @@ Connection& current() {
         xcb_disconnect(x.c);
         x = {};
         k.wanted = true;
-        k.changed.notify_all();
     }
+    if (k.started) connectWhenWanted(k);
     if (!x.c && k.made) x = *std::exchange(k.made, std::nullopt);
     return x;
 }
@@ -147,12 +156,8 @@ void connectInBackground() {
     Connector& k = connector();
     std::lock_guard lock(k.mutex);
     if (k.started) return;
-    try {
-        std::thread([&k] { keepConnecting(k); }).detach();
-        k.started = true;
-    } catch (const std::system_error&) {
-        // No thread to spare: then no display either.
-    }
+    connectWhenWanted(k);
+    k.started = k.connecting;  // no thread to spare: then no display either
 }
 
 bool answering() {

@@ -1,15 +1,16 @@
 #pragma once
 
 // The host's own X connection for the permission probes (Linux only), to the
-// display that DISPLAY names. A thread of its own makes it, however long the
-// server takes to answer (a stopped one answers once continued), and makes it
-// again, after a short pause, when no server answered or the connection
-// broke: a display that comes later is seen. A connection that works is kept
-// for the host's life: an X server with no other client resets when its last
-// client leaves. No call here waits for the server.
+// display that DISPLAY names. A thread makes it, however long the server
+// takes to answer (a stopped one answers once continued), trying again after
+// a short pause while no server answers, and ends once it is made; a
+// connection that broke sets another going: a display that comes later is
+// seen. A connection that works is kept for the host's life: an X server with
+// no other client resets when its last client leaves. No call here waits for
+// the server.
 namespace platform::x11 {
 
-// Starts the connecting thread; later calls do nothing.
+// Sets the connecting thread going; later calls do nothing.
 void connectInBackground();
 
 // The connection answered its last request (so a new client of the same

@@ -1,7 +1,7 @@
 #include "supervision/clients.h"
 
+#include "contract/registration.h"
 #include "platform/process_info.h"
-#include "supervision/registration.h"
 
 namespace supervision {
 
@@ -11,7 +11,7 @@ ClientScan scanClients(const platform::Folder& clients, const platform::Deadline
     // same pass, time allowing.
     const auto listing = clients.forEachName([&](const std::string& name) {
         if (deadline.passed()) return false;
-        const auto pid = registrationNumber(name);
+        const auto pid = contract::registrationNumber(name);
         if (pid && platform::canSignal(*pid)) {
             scan.live = true;
             return true;

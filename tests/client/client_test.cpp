@@ -275,6 +275,9 @@ TEST(Trust, WritableByOthersIsRefusedWithTheFix) {
         EXPECT_NE(s.error.find(path + " can be written by others"), std::string::npos) << s.error;
         EXPECT_NE(s.error.find(fix), std::string::npos) << s.error;
         EXPECT_EQ(quorva::waitForDriver(h.home, 0ms).ok(), !socketToo) << path;
+        EXPECT_EQ(quorva::waitForDriver(h.home, 0ms).kind() == quorva::Outcome::Kind::Untrusted,
+                  socketToo)
+            << path;
         // The fix works; and those who cannot pass the folder cannot reach the file.
         ::chmod(h.runtime.c_str(), 0700);
         EXPECT_TRUE(quorva::readStatus(h.home).ready()) << path;
@@ -361,6 +364,7 @@ TEST(Client, WaitForDriverConnectsOnceServedAndKeepsItsDeadline) {
     const auto absent = quorva::waitForDriver(h.home, 300ms);
     EXPECT_GE(std::chrono::steady_clock::now() - started, 300ms);
     EXPECT_NE(absent.cause().find(path), std::string::npos) << absent.cause();
+    EXPECT_EQ(absent.kind(), quorva::Outcome::Kind::Failed);
     const platform::FileHandle server = listeningAt(path, false);
     EXPECT_FALSE(quorva::waitForDriver(h.home, 50ms).ok()) << "bound but not listening";
     EXPECT_FALSE(quorva::detail::driverAccepts(h.home).ok()) << "bound but not listening";

@@ -9,16 +9,17 @@
 
 #include "app/options.h"
 #include "app/quorva_desktop.h"
+#include "contract/registration.h"
 #include "platform/child_process.h"
 #include "platform/files.h"
 #include "supervision/clients.h"
-#include "supervision/registration.h"
 #include "supervision/status_file.h"
 #include "support/test_support.h"
 
 namespace {
 
 using namespace supervision;
+using contract::registrationNumber;
 
 TEST(Rules, HomeAndEnglishArguments) {
     using Home = std::optional<std::string>;

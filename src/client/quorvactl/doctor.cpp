@@ -12,6 +12,7 @@
 #include "client/host_process.h"
 #include "client/status_json.h"
 #include "client/trust.h"
+#include "contract/entries.h"
 #include "platform/files.h"
 #include "quorva/client.h"
 #include "quorvactl/logs.h"
@@ -97,7 +98,7 @@ Check driver(const std::string& home, const std::string& socket, int pid) {
     // One try: a running host's driver serves within moments of its start.
     if (const auto served = quorva::waitForDriver(home, std::chrono::milliseconds(0)); served)
         return {Mark::Ok, "driver", "accepts connections on " + q(socket)};
-    else if (served.cause().find("not trusted") != std::string::npos)
+    else if (served.kind() == quorva::Outcome::Kind::Untrusted)
         return {Mark::Problem, "driver", served.cause()};
     return {Mark::Problem, "driver",
             "does not accept connections on " + q(socket) + ": see the log below"};
@@ -141,14 +142,14 @@ int doctor(const std::string& home) {
         checks.push_back({Mark::Skipped, "driver", "not checked: " + reason});
     } else {
         checks.push_back(host(runtime, *holder));
-        checks.push_back(status(s, platform::joinPath(runtime, "status.json"), pid));
-        checks.push_back(driver(home, platform::joinPath(runtime, "driver.sock"), pid));
+        checks.push_back(status(s, platform::joinPath(runtime, contract::kStatusFile), pid));
+        checks.push_back(driver(home, platform::joinPath(runtime, contract::kDriverSocket), pid));
     }
     for (auto& c : displayChecks(pid)) checks.push_back(std::move(c));
     bool well = true;
     for (const auto& c : checks) print(c), well = well && c.mark != Mark::Problem;
 
-    const std::string log = platform::joinPath(runtime, "desktop.log");
+    const std::string log = platform::joinPath(runtime, contract::kLog);
     std::string error;
     const auto lines = lastLines(log, 5, 4096, error);
     if (!error.empty())

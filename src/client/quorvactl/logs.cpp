@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "client/causes.h"
+#include "contract/entries.h"
 #include "platform/files.h"
 #include "quorva/client.h"
 #include "quorvactl/output.h"
@@ -108,7 +109,7 @@ std::vector<std::string> lastLines(const std::string& path, long lines, off_t wi
 }
 
 int logs(const CommandLine& line, const std::string& home) {
-    const std::string path = platform::joinPath(quorva::runtimeFolder(home), "desktop.log");
+    const std::string path = platform::joinPath(quorva::runtimeFolder(home), contract::kLog);
     struct stat st {};
     std::string error;
     bool missing = false;

@@ -8,6 +8,7 @@
 #include "client/causes.h"
 #include "client/driver.h"
 #include "client/host_process.h"
+#include "contract/entries.h"
 #include "platform/files.h"
 #include "quorva/client.h"
 #include "quorvactl/command_line.h"
@@ -62,13 +63,13 @@ std::string describe(const quorva::Status& s, const std::string& home) {
         const auto started = detail::startedAt(s.hostPid);
         char written[32];
         std::snprintf(written, sizeof written, "%.1f s ago", s.ageSeconds);
-        const std::string socket = platform::joinPath(runtime, "driver.sock");
+        const std::string socket = platform::joinPath(runtime, contract::kDriverSocket);
         text += "    host: pid " + std::to_string(s.hostPid) +
                 (started ? ", running since " + quorvactl::since(*started) : "") + "\n";
         text += "  status: accessibility " + yesNo(s.accessibility) + ", screen recording " +
                 yesNo(s.screenRecording) + "; " +
-                detail::quoted(platform::joinPath(runtime, "status.json")) + " written " + written +
-                "\n";
+                detail::quoted(platform::joinPath(runtime, contract::kStatusFile)) + " written " +
+                written + "\n";
         const auto accepts = detail::driverAccepts(home);
         text += "  driver: " +
                 (accepts ? "accepts connections on " + detail::quoted(socket) : accepts.cause()) +
@@ -82,7 +83,7 @@ std::string describe(const quorva::Status& s, const std::string& home) {
                 ", so no host can start there until it ends\n";
     }
     std::string error;
-    const std::string log = platform::joinPath(runtime, "desktop.log");
+    const std::string log = platform::joinPath(runtime, contract::kLog);
     const auto lines = quorvactl::lastLines(log, 5, 4096, error);
     if (error.empty()) {
         text += "     log: " + detail::quoted(log) + " ends (quorvactl logs for more):\n";

@@ -24,18 +24,28 @@
 
 namespace quorva {
 
-// Success, or one line naming the cause.
+// Success, or one line naming the cause, with its kind for a program to act
+// on (the line is for people, and its words may change).
 class [[nodiscard]] QUORVA_CLIENT_API Outcome {
   public:
-    static Outcome success() { return Outcome(""); }
-    static Outcome failure(std::string cause) { return Outcome(std::move(cause)); }
+    enum class Kind {
+        None,       // success
+        Failed,     // any failure not named below
+        Untrusted,  // a runtime folder or socket that another user owns or can write
+    };
+    static Outcome success() { return Outcome("", Kind::None); }
+    static Outcome failure(std::string cause, Kind kind = Kind::Failed) {
+        return Outcome(std::move(cause), kind);
+    }
     bool ok() const { return cause_.empty(); }
     explicit operator bool() const { return ok(); }
     const std::string& cause() const { return cause_; }
+    Kind kind() const { return ok() ? Kind::None : kind_; }
 
   private:
-    explicit Outcome(std::string cause) : cause_(std::move(cause)) {}
+    Outcome(std::string cause, Kind kind) : cause_(std::move(cause)), kind_(kind) {}
     std::string cause_;
+    Kind kind_;
 };
 
 // The host's home folder for `given` (a "--home" value: relative to the

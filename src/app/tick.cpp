@@ -1,4 +1,5 @@
 #include "app/quorva_desktop.h"
+#include "contract/entries.h"
 #include "platform/process_info.h"
 #include "platform/window.h"
 #include "supervision/clients.h"
@@ -23,15 +24,15 @@ void QuorvaDesktop::tick() {
             // A client asks for the window by creating this entry; shown even
             // when it cannot be removed. While the display does not answer,
             // the request waits for a tick at which it does.
-            if (runtimeFolder_->exists("show-permissions") && platform::windowsAnswerNow()) {
-                runtimeFolder_->remove("show-permissions", deadline);
+            if (runtimeFolder_->exists(contract::kWindowRequest) && platform::windowsAnswerNow()) {
+                runtimeFolder_->remove(contract::kWindowRequest, deadline);
                 // The window's first showing loads the toolkit: not removal
                 // work, so not taken from the budget.
                 const auto shown = std::chrono::steady_clock::now();
                 showPermissions();
                 deadline = deadline.later(std::chrono::steady_clock::now() - shown);
             }
-            if (const auto clients = runtimeFolder_->openFolder("clients"))
+            if (const auto clients = runtimeFolder_->openFolder(contract::kClients))
                 attended = supervision::scanClients(*clients, deadline).attended();
         }
     } catch (...) {

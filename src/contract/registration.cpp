@@ -1,6 +1,6 @@
-#include "supervision/registration.h"
+#include "contract/registration.h"
 
-namespace supervision {
+namespace contract {
 
 std::optional<std::int32_t> registrationNumber(std::string_view name) {
     bool negative = false;
@@ -20,4 +20,4 @@ std::optional<std::int32_t> registrationNumber(std::string_view name) {
     return static_cast<std::int32_t>(negative ? -value : value);
 }
 
-}  // namespace supervision
+}  // namespace contract

@@ -1,6 +1,7 @@
 #include "app/quorva_desktop.h"
 #include "permissions/texts.h"
 #include "permissions/window_layout.h"
+#include "platform/fonts.h"
 #include "platform/resources.h"
 
 // Built once, in the language of the command line; later calls bring the same
