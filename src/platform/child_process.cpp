@@ -153,8 +153,8 @@ void ChildProcess::onGuardLink() {
 }
 
 bool ChildProcess::replaceGuard() {
-    guardPid_ = guard::start(guardProgram_, guardLink_);
-    if (guardPid_ > 0 && guard::handOver(guardLink_.fd(), pid_)) return true;
+    guardPid_ = guard::start(guardProgram_, guardLink_, pid_);
+    if (guardPid_ > 0) return true;
     endGuard();
     return false;
 }

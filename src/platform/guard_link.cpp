@@ -11,11 +11,12 @@
 
 namespace platform::guard {
 
-pid_t start(const std::string& program, FileHandle& hostEnd) {
+pid_t start(const std::string& program, FileHandle& hostEnd, pid_t child) {
     int link[2];
     if (!makeLink(link)) return -1;
     FileHandle host(link[0]);
     const FileHandle guard(link[1]);
+    if (child > 0 && !handOver(host.fd(), child)) return -1;
     const FileHandle null(::open("/dev/null", O_RDWR | O_CLOEXEC));
     if (!null.valid()) return -1;
     const pid_t pid = spawnChild({.argv = {program},

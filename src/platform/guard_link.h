@@ -36,8 +36,11 @@ bool childHandsItselfOver();
 
 // Starts `program` as a guard, in a session of its own (no signal meant for
 // the host's group or terminal reaches it), holding its end of a new link.
-// Its pid, with `hostEnd` set; -1 when it cannot be started.
-pid_t start(const std::string& program, FileHandle& hostEnd);
+// Its pid, with `hostEnd` set; -1 when it cannot be started. Given a running
+// `child` (see handOver), the link carries it before the guard exists, so a
+// guard put in another's place never runs without it, however soon the host
+// ends.
+pid_t start(const std::string& program, FileHandle& hostEnd, pid_t child = -1);
 
 // Hands the running `child`, which this process has not reaped (so its pid
 // names no other process), to the guard at the other end of `hostEnd`.
