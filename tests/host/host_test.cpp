@@ -123,7 +123,8 @@ TEST_F(Host, UnderXServerReadyWindowOnRequestAndLostDisplayStopsDriver) {
         home = tmp / "wayland";
         fs::remove_all(home);
         auto other = start("", display + " " + wayland);
-        EXPECT_TRUE(test::waitFor([&] { return has(read("status.json"), held); })) << wayland;
+        const std::string wanted = held;  // clang 14 captures no structured binding
+        EXPECT_TRUE(test::waitFor([&] { return has(read("status.json"), wanted); })) << wayland;
         other.kill(SIGTERM);
         expectEnd(other);
     }
