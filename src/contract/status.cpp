@@ -44,21 +44,6 @@ std::string missing(const char* key) {
 
 }  // namespace
 
-std::string serialise(const StatusFields& s) {
-    // nlohmann::json keeps members sorted by key, the order hosts have always
-    // written (readers go by key anyway); dumped compact with UTF-8 as it is.
-    const json object = {
-        {"accessibility", s.accessibility},
-        {"bundle_id", s.bundleId},
-        {"host_pid", s.hostPid},
-        {"owner", s.owner},
-        {"screen_recording", s.screenRecording},
-        {"status", s.status},
-    };
-    // Bytes that are not UTF-8 (never in a host's values) become U+FFFD rather than throw.
-    return object.dump(-1, ' ', false, json::error_handler_t::replace);
-}
-
 std::string parseStatus(std::string_view text, StatusFields& s) {
     json object;
     try {
