@@ -109,12 +109,7 @@ TEST_F(Late, StoppedServerHoldsNoTickOnceTheWindowIsOnIt) {
     ASSERT_TRUE(x.ok());
     auto host = start("--permissions", "export DISPLAY=" + x.display());
     ASSERT_TRUE(test::waitFor([&] { return ready(); }));
-    ASSERT_TRUE(test::waitFor([&] {
-        return std::system(
-                   ("DISPLAY=" + x.display() +
-                    " xwininfo -root -tree | grep -q '\"دسترسی‌های کوروا\"'")
-                       .c_str()) == 0;
-    }));
+    ASSERT_TRUE(test::waitFor([&] { return x.hasWindow("دسترسی‌های کوروا"); }));
     std::this_thread::sleep_for(1s);  // the window has settled
     x.kill(SIGSTOP);
     ASSERT_TRUE(test::waitFor([&] { return !ready(); }, 3s));
@@ -141,10 +136,7 @@ TEST_F(Late, QtLoadsWithTheFirstWindowAndTicksKeepTheirPace) {
     bool asked = false, shown = false;
     const auto writes = statusWrites(home + "/desktop", [&](const auto& w) {
         if (w.size() == 2 && !asked) test::writeFile(at("show-permissions"), ""), asked = true;
-        if (asked && !shown)
-            shown = std::system(("DISPLAY=" + x.display() +
-                                 " xwininfo -root -tree | grep -q '\"Quorva permissions\"'")
-                                    .c_str()) == 0;
+        if (asked && !shown) shown = x.hasWindow("Quorva permissions");
         return shown && w.size() >= 6;
     });
     EXPECT_TRUE(shown);

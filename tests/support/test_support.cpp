@@ -268,6 +268,12 @@ Process HostTest::start(const std::string& args, const std::string& shell,
                         environmentWith({}), tmp.path());
 }
 
+bool Xvfb::hasWindow(const std::string& title) const {
+    return std::system(
+               ("DISPLAY=" + display_ + " xwininfo -root -tree | grep -qF '\"" + title + "\"'")
+                   .c_str()) == 0;
+}
+
 std::string HostTest::asUser(uid_t uid) const {
     if (::geteuid() != 0) return "";
     // The tests' runtime folder is root's, which Qt refuses for another user and replaces with

@@ -122,6 +122,8 @@ class Xvfb {
     const std::string& display() const { return display_; }  // ":N", empty on failure
     bool ok() const { return !display_.empty(); }
     void kill(int sig) const { server_.kill(sig); }
+    // Whether a window of this title is on the server now (as xwininfo sees it).
+    bool hasWindow(const std::string& title) const;
 
   private:
     std::vector<std::string> options_;

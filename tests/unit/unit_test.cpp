@@ -14,6 +14,7 @@
 #include "platform/files.h"
 #include "supervision/clients.h"
 #include "supervision/status_file.h"
+#include "support/fake_system.h"
 #include "support/test_support.h"
 
 namespace {
@@ -198,18 +199,7 @@ TEST(ChildProcess, TerminateSignalsOnlyOnce) {
     EXPECT_TRUE(test::waitFor([&] { return !child.isRunning(); }));
 }
 
-struct FakeSystem : platform::System {
-    double clock = 100;
-    int terminations = 0;
-    double now() override { return clock; }
-    bool accessibilityTrusted() override { return false; }
-    bool screenCaptureAllowed() override { return false; }
-    void requestAccessibility() override {}
-    void requestScreenCapture() override {}
-    void openUrl(const std::string&, const platform::Environment&) override {}
-    void terminate(int) override { ++terminations; }
-    void activate() override {}
-};
+using test::FakeSystem;
 
 TEST(Tick, QuitsOnceUnattendedForMoreThanSixtySeconds) {
     test::TempDir tmp;

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "app/quorva_desktop.h"
+#include "support/fake_system.h"
 #include "support/test_support.h"
 
 #include <X11/Xutil.h>  // last: Xlib's macros (None, Status, ...) clash with the headers above
@@ -214,17 +215,10 @@ TEST(PermissionsWindow, ScreenReadersMeetEveryViewInTheLanguagesOrder) {
 // is not taken from the tick's budget for removal work: the same tick still removes every dead
 // registration and, the window being off screen, counts as unattended.
 TEST(PermissionsWindow, ItsShowingIsNotTakenFromTheTicksRemovalBudget) {
-    struct SlowToActivate final : platform::System {
-        double now() override { return 1000.0; }
-        bool accessibilityTrusted() override { return false; }
-        bool screenCaptureAllowed() override { return false; }
-        void requestAccessibility() override {}
-        void requestScreenCapture() override {}
-        void openUrl(const std::string&, const platform::Environment&) override {}
-        void terminate(int) override { ++terminations; }
+    struct SlowToActivate final : test::FakeSystem {
         void activate() override { std::this_thread::sleep_for(300ms); }
-        int terminations = 0;
     } system;
+    system.clock = 1000.0;
     if (!qApp) qputenv("QT_QPA_PLATFORM", "offscreen"), new QApplication(*new int(0), nullptr);
     test::TempDir home;
     const std::string clients = home / "desktop/clients";
