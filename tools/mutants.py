@@ -28,7 +28,7 @@ class Mutant:
 
 # The fast tests each area's code can reach; the packaging checks (cpack,
 # lintian, the set-up scripts) reach none of it and are never run.
-_EVERY = r"^(Rules|ScanClients|StatusFile|Requests|Tick|EventLoop|ChildProcess|Host|Owned|Late|Idle|" \
+_EVERY = r"^(Rules|ScanClients|StatusFile|Folders|Requests|Tick|EventLoop|ChildProcess|Host|Owned|Late|Idle|" \
          r"PermissionsWindow|Client|Trust|Ctl)\."
 AREA_TESTS = {
     "host": _EVERY,
@@ -231,8 +231,8 @@ MUTANTS = [
 
     # --- platform --------------------------------------------------------------
     M("files-mkdir-chmod", "platform", "src/platform/files.cpp",
-      "S_ISDIR(st.st_mode) &&\n           ::fchmodat(dirFd, name, mode, 0) == 0;",
-      "S_ISDIR(st.st_mode);",
+      "    if (::fchmodat(dirFd, name, mode, 0) != 0) return Error::last(Step::SetMode, path);\n",
+      "",
       "new folders left to the umask"),
     M("folder-follows-link", "platform", "src/platform/files.cpp",
       "::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)",
@@ -243,17 +243,18 @@ MUTANTS = [
       "return path.size() <= sizeof(sockaddr_un::sun_path);",
       "a 108-byte socket path taken as fitting"),
     M("runtime-link-untrusted", "platform", "src/platform/runtime_folder.cpp",
-      "if (!h.valid() || ::fstat(h.fd(), &st) != 0 || trustOf(st) != Trust::Trusted)",
-      "if (!h.valid() || ::fstat(h.fd(), &st) != 0 || (!link && trustOf(st) != Trust::Trusted))",
+      "    if (trustOf(st) != Trust::Trusted) return Error{EPERM, Step::Trust, path};",
+      "    if (!link && trustOf(st) != Trust::Trusted) return Error{EPERM, Step::Trust, path};",
       "a link in the runtime folder's place is followed to a folder others can write"),
     M("runtime-foreign-link", "platform", "src/platform/runtime_folder.cpp",
-      "    if (link && at.st_uid != ::geteuid()) return std::nullopt;", "",
+      "    if (link && at.st_uid != ::geteuid())  // a link someone else made\n"
+      "        return Error{EPERM, Step::Trust, path};\n", "",
       "a link another user made in the runtime folder's place is followed", tests=r"^Matrix\.",
       equivalent="another user can make a link only where the user's home lets others write, "
                  "and the folder it leads to must still be the user's own and private"),
     M("runtime-foreign-folder", "platform", "src/platform/runtime_folder.cpp",
-      "if (!h.valid() || ::fstat(h.fd(), &st) != 0 || trustOf(st) != Trust::Trusted)",
-      "if (!h.valid() || ::fstat(h.fd(), &st) != 0)",
+      "    if (trustOf(st) != Trust::Trusted) return Error{EPERM, Step::Trust, path};\n",
+      "",
       "a runtime folder another user owns, or others can write, is adopted",
       tests=r"^(Matrix|Owned)\."),
     M("runtime-lock-inherited", "platform", "src/platform/runtime_folder.cpp",
@@ -270,14 +271,14 @@ MUTANTS = [
       "return st.st_dev == folder_.dev;",
       "a folder put in the runtime folder's place is taken for it"),
     M("file-mode-umask", "platform", "src/platform/files.cpp",
-      "return h.valid() && ::fchmod(h.fd(), mode) == 0;", "return h.valid();",
+      "    if (::fchmod(h.fd(), mode) != 0) return Error::last(Step::SetMode, path);\n", "",
       "the log left to the umask"),
     M("log-not-appending", "platform", "src/platform/runtime_folder.cpp",
       "O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK", "O_WRONLY | O_NOFOLLOW | O_NONBLOCK",
       "the log opened without O_APPEND"),
     M("status-owner-bits", "platform", "src/platform/runtime_folder.cpp",
-      "bool ok = ownerCanReadAndWrite(h.fd()) && writeAll(h.fd(), bytes);",
-      "bool ok = writeAll(h.fd(), bytes);",
+      "    Done done = ownerCanReadAndWrite(h.fd(), temp);\n    if (done) done = writeAll(",
+      "    Done done;\n    if (done) done = writeAll(",
       "status.json left unreadable under a umask of 0777"),
     M("status-mode-owner-only", "platform", "src/platform/runtime_folder.cpp",
       "O_CLOEXEC, 0666));", "O_CLOEXEC, 0600));",
@@ -289,28 +290,37 @@ MUTANTS = [
       equivalent="O_CREAT with O_EXCL already fails on any entry, a link included, and "
                  "never follows it"),
     M("status-stale-temp-kept", "platform", "src/platform/runtime_folder.cpp",
-      "    if (exists(temp) && remove(temp, deadline) != Removal::Removed) return false;\n",
+      "    if (exists(temp) && remove(temp, deadline) != Removal::Removed)\n"
+      "        return Error{EBUSY, Step::Remove, temp};\n",
       "",
       "a temporary left by a killed host blocks every status write"),
     M("status-temp-litter", "platform", "src/platform/runtime_folder.cpp",
       "    if (exists(temp)) remove(temp, deadline);\n", "",
       "the old file swapped out, or a failed write, is left under the temporary name"),
     M("status-folder-stays", "platform", "src/platform/runtime_folder.cpp",
-      "    if (ok && !replaceAt(dir, temp.c_str(), name.c_str())) {",
-      "    if (ok && !replaceAt(dir, temp.c_str(), name.c_str()) && false) {",
+      "    if (replaceAt(dir, temp.c_str(), name.c_str())) return {};\n    // Something",
+      "    if (replaceAt(dir, temp.c_str(), name.c_str()) || true) return {};\n    // Something",
       "a folder a file cannot be renamed over stops every status write",
       equivalent="reached only where a swap is not supported: ext4 and tmpfs swap the folder "
                  "away, and the removal after it takes it"),
     M("log-through-anything", "platform", "src/platform/runtime_folder.cpp",
-      "if (!h.valid() || ::fstat(h.fd(), &st) != 0 || !S_ISREG(st.st_mode) ||\n"
-      "        st.st_uid != ::geteuid() || st.st_nlink != 1)",
-      "if (!h.valid() || ::fstat(h.fd(), &st) != 0 || !S_ISREG(st.st_mode))",
+      "if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_nlink != 1)",
+      "if (!S_ISREG(st.st_mode))",
       "the driver writes into another user's file, or one with a name outside the home",
       tests=r"^Matrix\."),
     M("clients-foreign-adopted", "platform", "src/platform/files.cpp",
-      "if (!h || ::fstat(h->fd(), &st) != 0 || trustOf(st) != Trust::Trusted) return std::nullopt;",
-      "if (!h || ::fstat(h->fd(), &st) != 0) return std::nullopt;",
+      "    if (trustOf(st) != Trust::Trusted) return Error{EPERM, Step::Trust, name};\n",
+      "",
       "a clients/ that another user owns or can write is pruned", tests=r"^Matrix\."),
+    M("cause-dangling-link-plain", "platform", "src/platform/files.cpp",
+      "if (refused == EEXIST) return Error::last(Step::FollowLink, path);",
+      "if (refused == EEXIST) return Error::last(Step::MakeFolder, path);",
+      "a link to nothing in the way is reported as a folder that could not be made"),
+    M("cause-log-open-as-trust", "platform", "src/platform/runtime_folder.cpp",
+      "    if (!h.valid()) return Error::last(create ? Step::CreateFile : Step::OpenFile, name);",
+      "    if (!h.valid()) return Error{EPERM, Step::Trust, name};",
+      "a log that cannot be opened is taken for one that is not the user's own: a fresh "
+      "home's missing log fails the start"),
     M("replace-no-swap", "platform", "src/platform/replace_linux.cpp",
       "    if (::renameat2(dirFd, temp, dirFd, name, RENAME_EXCHANGE) == 0) return true;\n", "",
       "status.json renamed over rather than swapped",
@@ -453,6 +463,18 @@ MUTANTS = [
       "closing the window quits the host"),
 
     # --- client library ----------------------------------------------------------
+    M("client-start-trust-unchecked", "client", "src/client/causes.cpp",
+      "    auto folder = platform::RuntimeFolder::open(runtime);\n"
+      "    if (!folder) return cannot + describe(folder.error());\n",
+      "    auto folder = platform::RuntimeFolder::open(runtime);\n"
+      "    if (!folder) return \"the host \" + howItEnded(status);\n",
+      "a host that refused a runtime folder others can write is reported without the cause"),
+    M("client-trust-without-fix", "client", "src/client/causes.cpp",
+      "            if (auto why = distrustFolder(error.path); !why.empty()) return why;\n", "",
+      "an untrusted folder is named without who owns it or how to fix it"),
+    M("client-log-missing-a-fault", "client", "src/client/causes.cpp",
+      "!opened && opened.error().code != ENOENT)", "!opened)",
+      "a home with no log yet is said to have an unwritable one"),
     M("client-read-lock-counts", "client", "src/client/host_process_linux.cpp",
       "return !std::strcmp(type, \"FLOCK\") && !std::strcmp(mode, \"WRITE\");",
       "return !std::strcmp(type, \"FLOCK\");",

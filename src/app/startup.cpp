@@ -9,6 +9,7 @@
 #include "platform/process_info.h"
 #include "platform/resources.h"
 
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
@@ -34,8 +35,9 @@ void QuorvaDesktop::applicationWillFinishLaunching() try {
     }
     // What stands in the folder is judged before anything is made in it, so
     // a start that cannot work leaves the folder as it found it.
-    bool noLog = false;
-    auto log = runtimeFolder_->openLog(contract::kLog, false, 0600, &noLog);
+    auto log = runtimeFolder_->openLog(contract::kLog, false, 0600);
+    const bool noLog =
+        !log && log.error().step == platform::Step::OpenFile && log.error().code == ENOENT;
     if ((!log && !noLog) || !runtimeFolder_->mayHoldFolder(contract::kClients))
         return failStartup();
     if (!runtimeFolder_->createFolder(contract::kClients, 0700)) return failStartup();
@@ -71,7 +73,7 @@ platform::LockOutcome QuorvaDesktop::takeRuntimeFolder() {
     if (outcome == platform::LockOutcome::HeldElsewhere && app::hasFlag(args, "--permissions"))
         outcome = forwardWindowRequest(*folder);
     if (outcome != platform::LockOutcome::Acquired) return outcome;
-    runtimeFolder_ = std::move(folder);
+    runtimeFolder_ = std::move(*folder);
     // A fatal signal, or a quit that cannot be acted on, still takes the
     // socket away, from this folder only.
     platform::emergency::setRuntimeFolder(runtimeFolder_->descriptor(), contract::kDriverSocket);
@@ -84,7 +86,7 @@ platform::LockOutcome QuorvaDesktop::takeRuntimeFolder() {
 // now, is this host's. A host that cannot take requests for long (a stopped
 // X server) keeps this one's for later.
 platform::LockOutcome QuorvaDesktop::forwardWindowRequest(const platform::RuntimeFolder& folder) {
-    const bool made = folder.createFile(contract::kWindowRequest, 0600);
+    const bool made = folder.createFile(contract::kWindowRequest, 0600).ok();
     const auto deadline = platform::Deadline::after(kForwardedRequestWait);
     while (folder.exists(contract::kWindowRequest)) {
         if (folder.lock() == platform::LockOutcome::Acquired) {

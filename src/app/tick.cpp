@@ -49,5 +49,6 @@ void QuorvaDesktop::publishStatus(bool accessibility, bool screenRecording,
     if (!runtimeFolder_) return;
     const auto status =
         supervision::makeHostStatus(accessibility, screenRecording, platform::processIdentifier());
-    supervision::writeStatusFile(*runtimeFolder_, status, deadline);
+    // A failed write is dropped: the next tick writes again.
+    static_cast<void>(supervision::writeStatusFile(*runtimeFolder_, status, deadline));
 }

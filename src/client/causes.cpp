@@ -1,4 +1,5 @@
 #include "client/causes.h"
+#include "client/trust.h"
 
 #include <fcntl.h>
 #include <limits.h>
@@ -18,15 +19,11 @@
 #include "contract/entries.h"
 #include "platform/app_layout.h"
 #include "platform/files.h"
+#include "platform/runtime_folder.h"
 #include "quorva/client.h"
 
 namespace quorva::detail {
 namespace {
-
-std::string parentOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
-}
 
 bool plain(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
@@ -83,32 +80,44 @@ std::string notTheHost(const Holder& holder, const std::string& runtime) {
            ", not a QuorvaDesktop host, holds the lock on " + quoted(runtime);
 }
 
-std::string folderProblem(const std::string& folder) {
-    for (std::string p = folder;; p = parentOf(p)) {
-        struct stat st {};
-        if (::stat(p.c_str(), &st) == 0) {
-            if (!S_ISDIR(st.st_mode)) return quoted(p) + " is not a folder";
-            if (::access(p.c_str(), W_OK | X_OK) == 0) return {};
-            return p == folder
-                       ? quoted(p) + " is not writable"
-                       : "cannot create " + quoted(folder) + ": " + quoted(p) + " is not writable";
-        }
-        if (errno != ENOENT && errno != ENOTDIR)
-            return "cannot reach " + quoted(p) + ": " + std::strerror(errno);
-        if (::lstat(p.c_str(), &st) == 0) return quoted(p) + " is a link to nothing";
-        if (p == "/") return {};
+std::string describe(const platform::Error& error) {
+    using platform::Step;
+    const std::string where = quoted(error.path);
+    const char* reason = std::strerror(error.code);
+    switch (error.step) {
+        case Step::MakeFolder:
+            if (error.code == ENOTDIR) return where + " is not a folder";
+            return "cannot create " + where + ": " + reason;
+        case Step::FollowLink:
+            if (error.code == ENOENT) return where + " is a link to nothing";
+            break;
+        case Step::Trust:
+            if (auto why = distrustFolder(error.path); !why.empty()) return why;
+            return where + " is not trusted: it is not this user's own, or others can write it";
+        case Step::CreateFile:
+            return "cannot create " + where + ": " + reason;
+        default:
+            break;
     }
+    return where + ": " + reason;
 }
 
+// The host's start-up in the order it runs, up to what it makes; so the
+// folders it would have made are made here too, and nothing else is.
 std::string whyHostFailed(const std::string& home, const std::string& host, int status) {
     const std::string runtime = runtimeFolder(home);
-    if (auto problem = folderProblem(platform::joinPath(runtime, contract::kClients));
-        !problem.empty())
-        return "the host cannot start in " + quoted(home) + ": " + problem;
+    const std::string cannot = "the host cannot start in " + quoted(home) + ": ";
+    if (auto made = platform::createDirectory(runtime, 0700); !made)
+        return cannot + describe(made.error());
+    auto folder = platform::RuntimeFolder::open(runtime);
+    if (!folder) return cannot + describe(folder.error());
     const std::string log = platform::joinPath(runtime, contract::kLog);
-    struct stat st {};
-    if (::stat(log.c_str(), &st) == 0 && (!S_ISREG(st.st_mode) || ::access(log.c_str(), W_OK) != 0))
+    if (auto opened = folder->openLog(contract::kLog, false, 0600);
+        !opened && opened.error().code != ENOENT)
         return "the host cannot start: " + quoted(log) + " is not a writable file";
+    if (auto made = folder->createFolder(contract::kClients, 0700); !made)
+        return cannot + describe({made.error().code, made.error().step,
+                                  platform::joinPath(runtime, made.error().path)});
     char real[PATH_MAX];
     if (::realpath(host.c_str(), real)) {
         const std::string bin = real;

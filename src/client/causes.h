@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "client/host_process.h"
+#include "platform/error.h"
 
 // Turning a failure into one line that names its cause.
 namespace quorva::detail {
@@ -24,13 +25,15 @@ std::string homeProblem(const std::string& home);
 // not a QuorvaDesktop host, holds the lock on <runtime>".
 std::string notTheHost(const Holder& holder, const std::string& runtime);
 
-// Why `folder` cannot be there or be written in: something that is not a
-// folder in its way, or the nearest existing folder not writable. Empty when
-// nothing is wrong that can be seen from here.
-std::string folderProblem(const std::string& folder);
+// `error` in words for people, naming the path it met: "'/a/file' is not a
+// folder", "'/a/b' is a link to nothing", "cannot create '/a/b': Permission
+// denied".
+std::string describe(const platform::Error& error);
 
 // Why a host that was started for `home` with the binary `host` ended with
-// the wait status `status` before it took the home.
+// the wait status `status` before it took the home. The host says nothing of
+// its own; its first steps, taken again here as it takes them, tell where it
+// stopped.
 std::string whyHostFailed(const std::string& home, const std::string& host, int status);
 
 // "ended with exit status 1", "was ended by signal 9 (Killed)".

@@ -33,22 +33,27 @@ void Registration::create(int pid) {
         return;
     }
     const std::string clients = platform::joinPath(runtimeFolder(home_), contract::kClients);
-    if (!platform::createDirectory(clients, 0700)) {
-        const std::string problem = detail::folderProblem(clients);
-        error_ = "cannot register in " + detail::quoted(clients) + ": " +
-                 (problem.empty() ? std::strerror(errno) : problem);
+    const std::string cannot = "cannot register in " + detail::quoted(clients) + ": ";
+    if (auto made = platform::createDirectory(clients, 0700); !made) {
+        error_ = cannot + detail::describe(made.error());
         return;
     }
     // Under its final name at once: the host removes any entry named otherwise.
     const std::string path = platform::joinPath(clients, std::to_string(pid));
-    owned_ = platform::createFile(path, 0600);
+    const auto made = platform::createFile(path, 0600);
+    if (!made && made.error().code != EEXIST) {
+        error_ = cannot + detail::describe(made.error());
+        return;
+    }
+    owned_ = made.ok();
+    path_ = path;
     struct stat st {};
-    if ((!owned_ && errno != EEXIST) || ::lstat(path.c_str(), &st) != 0) {
-        error_ = "cannot register in " + detail::quoted(clients) + ": " + std::strerror(errno);
+    if (::lstat(path.c_str(), &st) != 0) {
+        error_ = cannot + detail::quoted(path) + ": " + std::strerror(errno);
+        release();  // what this object made goes with it
         return;
     }
     createdNs_ = detail::modifiedNs(st);
-    path_ = path;
 }
 
 Registration::Registration(Registration&& other) noexcept
@@ -94,11 +99,11 @@ Outcome requestWindow(const std::string& home) try {
     const std::string runtime = runtimeFolder(home);
     const std::string trigger = platform::joinPath(runtime, contract::kWindowRequest);
     // One already there is the same request, not yet taken.
-    if (platform::createFile(trigger, 0600) || errno == EEXIST) return Outcome::success();
-    if (errno == ENOENT)
+    const auto made = platform::createFile(trigger, 0600);
+    if (made || made.error().code == EEXIST) return Outcome::success();
+    if (made.error().code == ENOENT)
         return Outcome::failure("no host has run in " + detail::quoted(home) + " yet");
-    return Outcome::failure("cannot ask for the window: " + detail::quoted(trigger) + ": " +
-                            std::strerror(errno));
+    return Outcome::failure("cannot ask for the window: " + detail::describe(made.error()));
 } catch (const std::exception& e) {
     return Outcome::failure(std::string("cannot ask for the window: ") + e.what());
 }

@@ -15,45 +15,51 @@
 namespace platform {
 namespace {
 
-bool isDirectory(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 // Folders are made 0700 to be private; the umask must not take the owner's
 // own access away. chmod needs no read access, so even a umask of 0777
-// (which leaves a new folder at 0000) is mended. None when nothing was made
-// (errno says why).
-std::optional<bool> makeFolderAt(int dirFd, const char* name, mode_t mode) {
-    if (::mkdirat(dirFd, name, mode) != 0) return std::nullopt;
+// (which leaves a new folder at 0000) is mended. A folder already there is
+// taken as it is, through a link to one only with `followLinks`.
+Done makeFolderAt(int dirFd, const char* name, mode_t mode, bool followLinks,
+                  const std::string& path) {
     struct stat st {};
-    return ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode) &&
-           ::fchmodat(dirFd, name, mode, 0) == 0;
+    if (::mkdirat(dirFd, name, mode) != 0) {
+        const int refused = errno;
+        if (::fstatat(dirFd, name, &st, followLinks ? 0 : AT_SYMLINK_NOFOLLOW) == 0)
+            return S_ISDIR(st.st_mode) ? Done() : Error{ENOTDIR, Step::MakeFolder, path};
+        // Something is there, yet nothing can be found through it.
+        if (refused == EEXIST) return Error::last(Step::FollowLink, path);
+        return Error{refused, Step::MakeFolder, path};
+    }
+    if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return Error::last(Step::SetMode, path);
+    if (!S_ISDIR(st.st_mode)) return Error{ENOTDIR, Step::SetMode, path};  // swapped since
+    if (::fchmodat(dirFd, name, mode, 0) != 0) return Error::last(Step::SetMode, path);
+    return {};
 }
 
-bool makeOneDirectory(const std::string& path, mode_t mode) {
-    if (const auto made = makeFolderAt(AT_FDCWD, path.c_str(), mode)) return *made;
-    return isDirectory(path);
-}
-
-bool createFileAt(int dirFd, const char* name, mode_t mode) {
+Done createFileAt(int dirFd, const char* name, mode_t mode, const std::string& path) {
     const FileHandle h(
         ::openat(dirFd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
-    return h.valid() && ::fchmod(h.fd(), mode) == 0;
+    if (!h.valid()) return Error::last(Step::CreateFile, path);
+    if (::fchmod(h.fd(), mode) != 0) return Error::last(Step::SetMode, path);
+    return {};
 }
 
 // Lists the folder open at `fd` for as long as `visit` says; the descriptor
-// stays open.
-Folder::Listing forEachIn(int fd, const std::function<bool(const std::string&)>& visit) {
+// stays open. With a failure, `error` gets its code.
+Folder::Listing forEachIn(int fd, const std::function<bool(const std::string&)>& visit,
+                          int* error = nullptr) {
     EntryStream entries(fd);
     while (const dirent* e = entries.next())
         if (!visit(e->d_name)) return Folder::Listing::Stopped;
-    return entries.failed() ? Folder::Listing::Failed : Folder::Listing::Complete;
+    if (!entries.failed()) return Folder::Listing::Complete;
+    if (error) *error = entries.error();
+    return Folder::Listing::Failed;
 }
 
-std::optional<FileHandle> openFolderAt(int dirFd, const char* name) {
+Result<FileHandle> openFolderAt(int dirFd, const char* name) {
     FileHandle h(::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!h.valid()) return std::nullopt;
+    if (!h.valid()) return Error::last(Step::OpenFolder, name);
     return h;
 }
 
@@ -77,14 +83,15 @@ int FileHandle::release() {
     return fd;
 }
 
-bool createDirectory(const std::string& path, mode_t mode) {
-    if (path.empty()) return false;
+Done createDirectory(const std::string& path, mode_t mode) {
+    if (path.empty()) return Error{ENOENT, Step::MakeFolder, path};
     for (std::size_t pos = path.find('/', 1); pos != std::string::npos;
          pos = path.find('/', pos + 1)) {
         if (path[pos - 1] == '/') continue;  // "a//b"
-        if (!makeOneDirectory(path.substr(0, pos), mode)) return false;
+        const std::string part = path.substr(0, pos);
+        if (auto made = makeFolderAt(AT_FDCWD, part.c_str(), mode, true, part); !made) return made;
     }
-    return makeOneDirectory(path, mode);
+    return makeFolderAt(AT_FDCWD, path.c_str(), mode, true, path);
 }
 
 bool exists(const std::string& path) {
@@ -92,13 +99,13 @@ bool exists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-bool createFile(const std::string& path, mode_t mode) {
-    return createFileAt(AT_FDCWD, path.c_str(), mode);
+Done createFile(const std::string& path, mode_t mode) {
+    return createFileAt(AT_FDCWD, path.c_str(), mode, path);
 }
 
-std::optional<Folder> Folder::open(const std::string& path) {
+Result<Folder> Folder::open(const std::string& path) {
     auto h = openFolderAt(AT_FDCWD, path.c_str());
-    if (!h) return std::nullopt;
+    if (!h) return h.error();
     return Folder(std::move(*h));
 }
 
@@ -122,33 +129,36 @@ bool Folder::mayHoldFolder(const std::string& name) const {
     return S_ISDIR(st.st_mode) && trustOf(st) == Trust::Trusted;
 }
 
-bool Folder::createFolder(const std::string& name, mode_t mode) const {
-    const int fd = handle_.fd();
-    if (const auto made = makeFolderAt(fd, name.c_str(), mode)) return *made;
-    struct stat st {};
-    return errno == EEXIST && ::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-           S_ISDIR(st.st_mode);
+Done Folder::createFolder(const std::string& name, mode_t mode) const {
+    return makeFolderAt(handle_.fd(), name.c_str(), mode, false, name);
 }
 
-bool Folder::createFile(const std::string& name, mode_t mode) const {
-    return createFileAt(handle_.fd(), name.c_str(), mode);
+Done Folder::createFile(const std::string& name, mode_t mode) const {
+    return createFileAt(handle_.fd(), name.c_str(), mode, name);
 }
 
-std::optional<Folder> Folder::openFolder(const std::string& name) const {
+Result<Folder> Folder::openFolder(const std::string& name) const {
     auto h = openFolderAt(handle_.fd(), name.c_str());
+    if (!h) return h.error();
     struct stat st {};
-    if (!h || ::fstat(h->fd(), &st) != 0 || trustOf(st) != Trust::Trusted) return std::nullopt;
+    if (::fstat(h->fd(), &st) != 0) return Error::last(Step::OpenFolder, name);
+    if (trustOf(st) != Trust::Trusted) return Error{EPERM, Step::Trust, name};
     return Folder(std::move(*h));
 }
 
-std::optional<std::vector<std::string>> listDirectory(const std::string& path) {
+Result<std::vector<std::string>> listDirectory(const std::string& path) {
     const FileHandle h(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!h.valid()) return Error::last(Step::OpenFolder, path);
     std::vector<std::string> names;
-    if (!h.valid() || forEachIn(h.fd(), [&](const std::string& name) {
-                          names.push_back(name);
-                          return true;
-                      }) != Folder::Listing::Complete)
-        return std::nullopt;
+    int error = 0;
+    if (forEachIn(
+            h.fd(),
+            [&](const std::string& name) {
+                names.push_back(name);
+                return true;
+            },
+            &error) != Folder::Listing::Complete)
+        return Error{error, Step::List, path};
     return names;
 }
 
@@ -156,9 +166,9 @@ bool fitsSocketAddress(std::string_view path) {
     return path.size() < sizeof(sockaddr_un::sun_path);
 }
 
-std::optional<std::string> realPath(const std::string& path) {
+Result<std::string> realPath(const std::string& path) {
     char* real = ::realpath(path.c_str(), nullptr);
-    if (!real) return std::nullopt;
+    if (!real) return Error::last(Step::Resolve, path);
     std::string out(real);
     std::free(real);
     return out;

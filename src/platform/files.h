@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/deadline.h"
+#include "platform/error.h"
 
 namespace platform {
 
@@ -33,14 +34,18 @@ class FileHandle {
 
 // Creates `path` and any missing parent folders, giving `mode` exactly to each
 // folder it creates, whatever the umask. Succeeds when a folder (or a link to
-// one) already stands there; fails when something else does.
-bool createDirectory(const std::string& path, mode_t mode);
+// one) already stands there; fails when something else does, with the path
+// it stands at: MakeFolder with ENOTDIR for what is not a folder, FollowLink
+// for a link to nothing, MakeFolder with the system's code for a folder that
+// could not be made.
+Done createDirectory(const std::string& path, mode_t mode);
 
 // True for any entry at `path`, a dangling symbolic link included.
 bool exists(const std::string& path);
 
-// Creates an empty regular file with exactly `mode`; fails if anything is there.
-bool createFile(const std::string& path, mode_t mode);
+// Creates an empty regular file with exactly `mode`; fails if anything is
+// there (CreateFile, EEXIST).
+Done createFile(const std::string& path, mode_t mode);
 
 // Removes the entry at `path`; a folder goes with all its contents. Symbolic
 // links are removed themselves, never followed, so nothing outside is touched.
@@ -55,7 +60,7 @@ enum class Removal { Removed, Failed, Unfinished };
 // through a link.
 class Folder {
   public:
-    static std::optional<Folder> open(const std::string& path);
+    static Result<Folder> open(const std::string& path);
 
     enum class Listing { Complete, Stopped, Failed };
     // Calls `visit` with each direct entry's name (hidden ones included, "."
@@ -72,12 +77,12 @@ class Folder {
     bool mayHoldFolder(const std::string& name) const;
     // A folder given exactly `mode` whatever the umask; an existing folder is
     // used as it is (a link there is refused).
-    bool createFolder(const std::string& name, mode_t mode) const;
+    Done createFolder(const std::string& name, mode_t mode) const;
     // An empty regular file with exactly `mode`; fails if anything is there.
-    bool createFile(const std::string& name, mode_t mode) const;
+    Done createFile(const std::string& name, mode_t mode) const;
     // A folder inside, opened as itself, that is this user's and writable by
     // nobody else (platform/ownership.h); a link there is refused.
-    std::optional<Folder> openFolder(const std::string& name) const;
+    Result<Folder> openFolder(const std::string& name) const;
     // For the last-resort end, which may only make system calls.
     int descriptor() const { return handle_.fd(); }
 
@@ -87,15 +92,15 @@ class Folder {
 };
 
 // Names of the direct entries of a folder, hidden ones included, "." and ".."
-// left out. Empty optional when the folder cannot be listed.
-std::optional<std::vector<std::string>> listDirectory(const std::string& path);
+// left out.
+Result<std::vector<std::string>> listDirectory(const std::string& path);
 
 // Whether `path` fits a Unix socket's address, its terminating NUL included.
 bool fitsSocketAddress(std::string_view path);
 
 std::string joinPath(std::string_view folder, std::string_view name);
 
-// `path` without links, "." or ".." (realpath); none when it cannot be had.
-std::optional<std::string> realPath(const std::string& path);
+// `path` without links, "." or ".." (realpath).
+Result<std::string> realPath(const std::string& path);
 
 }  // namespace platform

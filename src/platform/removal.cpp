@@ -109,7 +109,7 @@ EntryStream::EntryStream(int folderFd) {
     FileHandle copy(::dup(folderFd));
     if (copy.valid()) dir_ = ::fdopendir(copy.fd());
     if (!dir_) {
-        failed_ = true;
+        error_ = errno ? errno : EBADF;
         return;
     }
     copy.release();  // the stream's now
@@ -121,12 +121,12 @@ EntryStream::~EntryStream() {
 }
 
 const dirent* EntryStream::next() {
-    if (!dir_ || failed_) return nullptr;
+    if (!dir_ || failed()) return nullptr;
     for (;;) {
         errno = 0;  // readdir's one way to tell an error from the end
         const dirent* e = ::readdir(dir_);
         if (!e) {
-            failed_ = errno != 0;
+            error_ = errno;
             return nullptr;
         }
         if (!isDot(e->d_name)) return e;

@@ -23,11 +23,12 @@ class EntryStream {
     // The next entry, "." and ".." left out; null at the end of the listing
     // or when it failed (or could not be opened at all), which failed() tells.
     const dirent* next();
-    bool failed() const { return failed_; }
+    bool failed() const { return error_ != 0; }
+    int error() const { return error_; }  // the errno it failed with
 
   private:
     DIR* dir_ = nullptr;
-    bool failed_ = false;
+    int error_ = 0;
 };
 
 // Removes the entry `name` of the folder open at `dirFd` (AT_FDCWD with a

@@ -24,8 +24,8 @@ class RuntimeFolder : public Folder {
     // to when the link is this user's own (people keep dotfolders on links).
     // Either way the folder must be this user's and writable by nobody else
     // (platform/ownership.h): anyone who could write in it could make the
-    // host write through a link, or forge its status. None otherwise.
-    static std::optional<RuntimeFolder> open(const std::string& path);
+    // host write through a link, or forge its status (Trust, EPERM).
+    static Result<RuntimeFolder> open(const std::string& path);
 
     // An exclusive lock on the folder, held until the process ends however
     // it ends; children do not inherit it.
@@ -38,11 +38,11 @@ class RuntimeFolder : public Folder {
 
     // A log to append to, positioned at its end: a regular file of this
     // user's with no other name, so that nothing written to it lands outside
-    // the folder (never a link, a hard link, a FIFO or a socket). With
-    // `create`, a new one with exactly `mode`, made only if nothing is there;
-    // without, an existing one, and `missing` says whether nothing was there.
-    std::optional<FileHandle> openLog(const std::string& name, bool create, mode_t mode,
-                                      bool* missing = nullptr) const;
+    // the folder (never a link, a hard link, a FIFO or a socket: Trust,
+    // EPERM). With `create`, a new one with exactly `mode`, made only if
+    // nothing is there; without, an existing one (OpenFile, ENOENT when
+    // nothing is there).
+    Result<FileHandle> openLog(const std::string& name, bool create, mode_t mode) const;
     // Replaces `name` with `bytes` in one step through the fixed temporary
     // ".<name>.tmp". Whatever stands under either name (a file a killed
     // writer left, a folder, a link, a FIFO) goes, links never followed,
@@ -50,10 +50,14 @@ class RuntimeFolder : public Folder {
     // writer per folder may use it, which the lock makes sure of. The file
     // is always readable and writable by its owner; on failure the old file
     // is untouched.
-    bool writeAtomically(const std::string& name, std::string_view bytes,
+    Done writeAtomically(const std::string& name, std::string_view bytes,
                          const Deadline& deadline = Deadline::never()) const;
 
   private:
+    Done writeTemporary(const std::string& temp, std::string_view bytes) const;
+    Done putInPlace(const std::string& temp, const std::string& name,
+                    const Deadline& deadline) const;
+
     struct Identity {
         dev_t dev;
         ino_t ino;

@@ -1,5 +1,7 @@
 #include "supervision/status_file.h"
 
+#include <cerrno>
+
 #include "contract/entries.h"
 #include "platform/host_identity.h"
 #include "platform/runtime_folder.h"
@@ -18,10 +20,11 @@ HostStatus makeHostStatus(bool accessibility, bool screenRecording, int hostPid)
     };
 }
 
-bool writeStatusFile(const platform::RuntimeFolder& runtime, const HostStatus& status,
-                     const platform::Deadline& deadline) {
+platform::Done writeStatusFile(const platform::RuntimeFolder& runtime, const HostStatus& status,
+                               const platform::Deadline& deadline) {
     const std::string bytes = contract::serialise(status);
-    if (bytes.empty()) return false;
+    if (bytes.empty())
+        return platform::Error{ENOMEM, platform::Step::Write, std::string(contract::kStatusFile)};
     return runtime.writeAtomically(contract::kStatusFile, bytes, deadline);
 }
 

@@ -14,7 +14,7 @@ HostStatus makeHostStatus(bool accessibility, bool screenRecording, int hostPid)
 
 // Replaces status.json in `runtime` atomically; a failure leaves the old
 // file whole. What stands in the way is removed by `deadline`.
-bool writeStatusFile(const platform::RuntimeFolder& runtime, const HostStatus& status,
-                     const platform::Deadline& deadline = platform::Deadline::never());
+platform::Done writeStatusFile(const platform::RuntimeFolder& runtime, const HostStatus& status,
+                               const platform::Deadline& deadline = platform::Deadline::never());
 
 }  // namespace supervision

@@ -463,8 +463,13 @@ TEST(Client, StartNamesWhyNoHostCameUp) {
     test::writeFile(tmp / "file", "");
     test::writeFile(tmp / "fails", "#!/bin/sh\nexit 1\n", 0755);
     test::writeFile(tmp / "loses", "#!/bin/sh\nexit 0\n", 0755);
+    std::filesystem::create_directories(tmp / "shared/desktop");
+    std::filesystem::permissions(tmp / "shared/desktop", std::filesystem::perms::all);
+    std::filesystem::create_directories(tmp / "logless/desktop/desktop.log");
     const std::tuple<std::string, std::string, std::string> cases[] = {
         {tmp / "file/home", tmp / "fails", tmp / "file is not a folder"},
+        {tmp / "shared", tmp / "fails", "can be written by others (mode 0777)"},
+        {tmp / "logless", tmp / "fails", "desktop.log is not a writable file"},
         {tmp / "home", tmp / "fails", "its driver is missing"},
         {tmp / "home", tmp / "loses",
          "ended at once (exit status 0) without taking " + tmp / "home"},

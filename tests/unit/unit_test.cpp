@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <thread>
 
@@ -12,6 +14,7 @@
 #include "contract/registration.h"
 #include "platform/child_process.h"
 #include "platform/files.h"
+#include "platform/runtime_folder.h"
 #include "supervision/clients.h"
 #include "supervision/status_file.h"
 #include "support/fake_system.h"
@@ -135,8 +138,9 @@ TEST(StatusFile, FailedWriteKeepsTheOldFileAndLeavesNoLitter) {
     const auto writeUnderSizeLimit = [&] {  // binds root too, unlike permission bits
         const rlimit limit{16, 16};
         ::signal(SIGXFSZ, SIG_IGN);
-        return ::setrlimit(RLIMIT_FSIZE, &limit) ||
-               writeStatusFile(runtime, makeHostStatus(1, 1, 2));
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 1;
+        const auto written = writeStatusFile(runtime, makeHostStatus(1, 1, 2));
+        return written ? 2 : written.error().step == platform::Step::Write ? 0 : 3;
     };
     EXPECT_EXIT(::_exit(writeUnderSizeLimit()), ::testing::ExitedWithCode(0), "");
     EXPECT_EQ(test::readFile(path), serialise(makeHostStatus(false, false, 1)));
@@ -151,6 +155,60 @@ TEST(StatusFile, FailedWriteKeepsTheOldFileAndLeavesNoLitter) {
         EXPECT_EQ(test::readFile(path), serialise(makeHostStatus(1, 1, 2)));
         EXPECT_EQ(platform::listDirectory(tmp.path()), std::vector<std::string>{"status.json"});
     }
+}
+
+// A failure says which step met which error at which path, whatever the
+// steps after it (a close on the way out) did to errno.
+TEST(Folders, FailuresNameTheirStepErrorAndPath) {
+    using platform::Step;
+    test::TempDir tmp;
+    test::writeFile(tmp / "file", "");
+    std::filesystem::create_symlink(tmp / "nothing", tmp / "dangling");
+    std::filesystem::create_symlink(tmp / "loop", tmp / "loop");
+    std::filesystem::create_directory(tmp / "real");
+    std::filesystem::create_symlink(tmp / "real", tmp / "linked");
+    std::filesystem::create_directory(tmp / "wide");
+    std::filesystem::permissions(tmp / "wide", std::filesystem::perms::all);
+    ::mkfifo((tmp / "real/fifo").c_str(), 0600);
+    std::filesystem::create_directory(tmp / "real/sub");
+    test::writeFile(tmp / "real/twice", "");
+    std::filesystem::create_hard_link(tmp / "real/twice", tmp / "other-name");
+    std::filesystem::create_directory(tmp / "real/shared");
+    std::filesystem::permissions(tmp / "real/shared", std::filesystem::perms::all);
+    const auto is = [](const platform::Error& e, Step step, int code, const std::string& path) {
+        EXPECT_EQ(e.step, step) << e.path;
+        EXPECT_EQ(e.code, code) << e.path << ": " << std::strerror(e.code);
+        EXPECT_EQ(e.path, path);
+    };
+    is(platform::createDirectory(tmp / "file/a/b", 0700).error(), Step::MakeFolder, ENOTDIR,
+       tmp / "file");
+    is(platform::createDirectory(tmp / "dangling/a", 0700).error(), Step::FollowLink, ENOENT,
+       tmp / "dangling");
+    is(platform::createDirectory(tmp / "loop/a", 0700).error(), Step::FollowLink, ELOOP,
+       tmp / "loop");
+    EXPECT_TRUE(platform::createDirectory(tmp / "linked/a", 0700));
+    is(platform::createFile(tmp / "file", 0600).error(), Step::CreateFile, EEXIST, tmp / "file");
+    is(platform::listDirectory(tmp / "file").error(), Step::OpenFolder, ENOTDIR, tmp / "file");
+    is(platform::realPath(tmp / "nothing").error(), Step::Resolve, ENOENT, tmp / "nothing");
+    is(platform::RuntimeFolder::open(tmp / "wide").error(), Step::Trust, EPERM, tmp / "wide");
+    is(platform::RuntimeFolder::open(tmp / "dangling").error(), Step::FollowLink, ENOENT,
+       tmp / "dangling");
+    const auto runtime = *platform::RuntimeFolder::open(tmp / "linked");
+    is(runtime.openLog("missing", false, 0600).error(), Step::OpenFile, ENOENT, "missing");
+    is(runtime.openLog("fifo", false, 0600).error(), Step::OpenFile, ENXIO, "fifo");  // no reader
+    is(runtime.openLog("twice", false, 0600).error(), Step::Trust, EPERM, "twice");
+    is(runtime.openLog("sub", false, 0600).error(), Step::OpenFile, EISDIR, "sub");
+    is(runtime.createFolder("fifo", 0700).error(), Step::MakeFolder, ENOTDIR, "fifo");
+    is(runtime.openFolder("shared").error(), Step::Trust, EPERM, "shared");
+    is(runtime.openFolder("fifo").error(), Step::OpenFolder, ENOTDIR, "fifo");
+    if (::geteuid() == 0) return;  // root makes folders anywhere
+    std::filesystem::permissions(
+        tmp / "real", std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    is(platform::createDirectory(tmp / "linked/b/c", 0700).error(), Step::MakeFolder, EACCES,
+       tmp / "linked/b");
+    is(runtime.writeAtomically("status.json", "{}").error(), Step::CreateFile, EACCES,
+       ".status.json.tmp");
+    std::filesystem::permissions(tmp / "real", std::filesystem::perms::owner_all);
 }
 
 // The window's buttons start the desktop's URL opener for real: it must get no secrets.
