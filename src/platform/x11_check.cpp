@@ -3,12 +3,18 @@
 #include <dlfcn.h>
 #include <xcb/xcb.h>
 
-#include <condition_variable>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
-#include <memory>
-#include <mutex>
-#include <system_error>
-#include <thread>
+#include <optional>
+
+#include "platform/files.h"
 
 namespace platform::x11 {
 namespace {
@@ -93,32 +99,78 @@ ServerCheck look(const std::string& display) {
     return out;
 }
 
-struct Shared {
-    std::mutex mutex;
-    std::condition_variable done;
-    bool finished = false;
-    ServerCheck result;
-};
+ServerCheck refused(const char* why) {
+    return {ServerCheck::Reach::Refused, why, false, false};
+}
+
+// What the look found, as the child hands it over: reach, XTEST, root, why.
+std::string encode(const ServerCheck& c) {
+    return std::string{static_cast<char>(c.reach), c.xtest, c.rootReadable} + c.why;
+}
+
+ServerCheck decode(const std::string& bytes) {
+    if (bytes.size() < 3 || bytes[0] < 0 ||
+        bytes[0] > static_cast<char>(ServerCheck::Reach::Silent))
+        return refused("the look ended without an answer");
+    return {static_cast<ServerCheck::Reach>(bytes[0]), bytes.substr(3), bytes[1] != 0,
+            bytes[2] != 0};
+}
+
+[[noreturn]] void lookAndReport(const std::string& display, int report, pid_t caller) {
+    // Never outlives the caller, even one killed before it could end this
+    // (or before this could ask to be ended with it).
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != caller) ::_exit(1);
+    const std::string bytes = encode(look(display));
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(report, bytes.data() + done, bytes.size() - done);
+        if (n <= 0 && errno != EINTR) break;
+        if (n > 0) done += static_cast<std::size_t>(n);
+    }
+    ::_exit(0);
+}
+
+// What the child reports before `deadline`; none when it stays silent.
+std::optional<std::string> readReport(int fd, std::chrono::milliseconds deadline) {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    std::string got;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            end - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return std::nullopt;
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, static_cast<int>(left.count()) + 1);
+        if (ready < 0 && errno != EINTR) return std::nullopt;
+        if (ready <= 0) continue;
+        char buf[512];
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n == 0) return got;
+        if (n > 0)
+            got.append(buf, static_cast<std::size_t>(n));
+        else if (errno != EINTR)
+            return std::nullopt;
+    }
+}
 
 }  // namespace
 
+// The look runs in a child process, killed at the deadline: xcb has no
+// deadline of its own, and a thread stuck in it could never be stopped.
 ServerCheck checkServer(const std::string& display, std::chrono::milliseconds deadline) {
-    auto shared = std::make_shared<Shared>();
-    try {
-        std::thread([shared, display] {
-            ServerCheck result = look(display);
-            std::lock_guard lock(shared->mutex);
-            shared->result = std::move(result);
-            shared->finished = true;
-            shared->done.notify_all();
-        }).detach();
-    } catch (const std::system_error&) {
-        return {ServerCheck::Reach::Refused, "no thread to spare for the look", false, false};
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return refused("no pipe for the look");
+    FileHandle readEnd(fds[0]), writeEnd(fds[1]);
+    const pid_t caller = ::getpid();
+    const pid_t child = ::fork();
+    if (child < 0) return refused("no process to spare for the look");
+    if (child == 0) lookAndReport(display, writeEnd.fd(), caller);
+    writeEnd = FileHandle();  // so that the child's end is the only one: its exit is the end
+    const auto report = readReport(readEnd.fd(), deadline);
+    ::kill(child, SIGKILL);
+    while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
     }
-    std::unique_lock lock(shared->mutex);
-    if (!shared->done.wait_for(lock, deadline, [&] { return shared->finished; }))
-        return {ServerCheck::Reach::Silent, "", false, false};
-    return shared->result;
+    if (!report) return {ServerCheck::Reach::Silent, "", false, false};
+    return decode(*report);
 }
 
 }  // namespace platform::x11

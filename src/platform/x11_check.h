@@ -17,9 +17,10 @@ struct ServerCheck {
     bool rootReadable = false;
 };
 
-// Looks at `display` (as DISPLAY names it), within `deadline`. The look
-// runs on a thread of its own; on a silent server that thread stays blocked
-// until the process ends, so call this from short-lived programs only.
+// Looks at `display` (as DISPLAY names it), within `deadline`, from a child
+// process that is gone again when this returns; nothing is left in the
+// caller. Fork's child may only do what is safe after a fork: call this from
+// a process with one thread.
 ServerCheck checkServer(const std::string& display, std::chrono::milliseconds deadline);
 
 }  // namespace platform::x11

@@ -14,6 +14,7 @@ namespace {
 
 using namespace ctl;
 using ::testing::HasSubstr;
+using ::testing::IsEmpty;
 
 // Hosts run detached, and whoever inherits them may leave them zombies.
 bool alive(pid_t pid) {
@@ -236,6 +237,15 @@ TEST_F(Ctl, DoctorSaysWhatIsWrongAndWhatToDo) {
                 HasSubstr("\nFAIL session: Wayland"));
     EXPECT_THAT(doctor(home, {"DISPLAY=" + stopped.display()}),
                 HasSubstr("\nFAIL X server: " + stopped.display() + " does not answer"));
+    // The look at a silent server is a process of its own, gone with the answer, and gone
+    // with a doctor killed in the middle of it.
+    EXPECT_THAT(test::processesMentioning(home), IsEmpty());
+    const std::string killed = tmp / "killed";
+    env = test::environmentWith({"DISPLAY=" + stopped.display()}, {"WAYLAND_DISPLAY"});
+    const auto looking = spawn({"doctor", "--home", killed});
+    ASSERT_TRUE(test::waitFor([&] { return test::processesMentioning(killed).size() == 2; }, 3s));
+    looking.kill(SIGKILL);
+    EXPECT_TRUE(test::waitFor([&] { return test::processesMentioning(killed).empty(); }, 2s));
     EXPECT_THAT(doctor(home, {"DISPLAY=:4095"}), HasSubstr("\nFAIL X server: cannot connect to"));
     EXPECT_THAT(noX, HasSubstr("\nFAIL XTEST: not offered"));
     EXPECT_THAT(noX, HasSubstr("\nok   root window: readable"));
