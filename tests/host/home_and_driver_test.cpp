@@ -150,6 +150,31 @@ TEST_F(Owned, OneSigtermForTheDriverOnEveryWayTheHostEnds) {
     }
 }
 
+// On a quit the host stops its driver itself: its guard, which would once the host is gone,
+// is there for a host that cannot.
+TEST_F(Owned, AQuittingHostSendsTheSigtermItself) {
+    test::writeFile(app + "/Resources/vov-driver",
+                    R"(#!/usr/bin/python3
+import os, signal, sys
+signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGTERM})
+open(sys.argv[4], "w").close()
+sender = signal.sigwaitinfo({signal.SIGTERM}).si_pid
+with open(")" + tmp / "sender.tmp" +
+                        R"(", "w") as f:
+    f.write(str(sender))
+os.rename(")" + tmp / "sender.tmp" +
+                        R"(", ")" + tmp / "sender" + R"(")
+)",
+                    0755);
+    auto host = start();
+    ASSERT_TRUE(test::waitFor([&] { return exists("driver.sock"); }));
+    const pid_t pid = host.pid;
+    host.kill(SIGTERM);
+    expectEnd(host);
+    ASSERT_TRUE(test::waitFor([&] { return test::pathExists(tmp / "sender"); }, 3s));
+    EXPECT_EQ(test::readFile(tmp / "sender"), std::to_string(pid));
+}
+
 // A home moved away, removed or replaced by a link while the host runs is lost: the host quits
 // at its next tick, removing the socket from the folder it holds only. A second host that took
 // the home meanwhile keeps its socket and driver; a link's target is neither pruned nor written.
