@@ -1,10 +1,9 @@
 #pragma once
 
-#include <cerrno>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
-#include <variant>
 
 // Causes handed up as values. errno does not survive the way out of a call
 // (the close() of a descriptor given up may change it), and a caller that
@@ -32,10 +31,11 @@ struct Error {
     Step step = Step::OpenFile;
     std::string path;  // what the step was about; "" when not a path
 
+    // Made out of line: a call is all that each of the many failure paths
+    // costs the binary.
+    static Error of(int code, Step step, std::string_view path = {});
     // Takes errno as it stands now: call it first thing after the failure.
-    static Error last(Step step, std::string path = {}) {
-        return Error{errno, step, std::move(path)};
-    }
+    static Error last(Step step, std::string_view path = {});
 };
 
 // A value, or the Error that kept it from being had. Read the value only
@@ -43,27 +43,23 @@ struct Error {
 template <class T>
 class [[nodiscard]] Result {
   public:
-    Result(T value) : v_(std::in_place_index<0>, std::move(value)) {}
-    Result(Error error) : v_(std::in_place_index<1>, std::move(error)) {}
+    Result(T value) : value_(std::move(value)) {}
+    Result(Error error) : error_(std::move(error)) {}
 
-    bool ok() const { return v_.index() == 0; }
+    bool ok() const { return value_.has_value(); }
     explicit operator bool() const { return ok(); }
-    T& operator*() & { return *std::get_if<0>(&v_); }
-    const T& operator*() const& { return *std::get_if<0>(&v_); }
-    T&& operator*() && { return std::move(*std::get_if<0>(&v_)); }
-    T* operator->() { return std::get_if<0>(&v_); }
-    const T* operator->() const { return std::get_if<0>(&v_); }
-    const Error& error() const { return *std::get_if<1>(&v_); }
+    T& operator*() & { return *value_; }
+    const T& operator*() const& { return *value_; }
+    T&& operator*() && { return *std::move(value_); }
+    T* operator->() { return &*value_; }
+    const T* operator->() const { return &*value_; }
+    const Error& error() const { return error_; }
 
-    // The value, for a caller that needs no cause.
-    std::optional<T> take() && {
-        if (!ok()) return std::nullopt;
-        return std::move(*std::get_if<0>(&v_));
-    }
     friend bool operator==(const Result& r, const T& value) { return r.ok() && *r == value; }
 
   private:
-    std::variant<T, Error> v_;
+    std::optional<T> value_;
+    Error error_;  // when there is no value
 };
 
 template <>

@@ -25,14 +25,14 @@ Done makeFolderAt(int dirFd, const char* name, mode_t mode, bool followLinks,
     if (::mkdirat(dirFd, name, mode) != 0) {
         const int refused = errno;
         if (::fstatat(dirFd, name, &st, followLinks ? 0 : AT_SYMLINK_NOFOLLOW) == 0)
-            return S_ISDIR(st.st_mode) ? Done() : Error{ENOTDIR, Step::MakeFolder, path};
+            return S_ISDIR(st.st_mode) ? Done() : Error::of(ENOTDIR, Step::MakeFolder, path);
         // Something is there, yet nothing can be found through it.
         if (refused == EEXIST) return Error::last(Step::FollowLink, path);
-        return Error{refused, Step::MakeFolder, path};
+        return Error::of(refused, Step::MakeFolder, path);
     }
     if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
         return Error::last(Step::SetMode, path);
-    if (!S_ISDIR(st.st_mode)) return Error{ENOTDIR, Step::SetMode, path};  // swapped since
+    if (!S_ISDIR(st.st_mode)) return Error::of(ENOTDIR, Step::SetMode, path);  // swapped since
     if (::fchmodat(dirFd, name, mode, 0) != 0) return Error::last(Step::SetMode, path);
     return {};
 }
@@ -84,7 +84,7 @@ int FileHandle::release() {
 }
 
 Done createDirectory(const std::string& path, mode_t mode) {
-    if (path.empty()) return Error{ENOENT, Step::MakeFolder, path};
+    if (path.empty()) return Error::of(ENOENT, Step::MakeFolder, path);
     for (std::size_t pos = path.find('/', 1); pos != std::string::npos;
          pos = path.find('/', pos + 1)) {
         if (path[pos - 1] == '/') continue;  // "a//b"
@@ -142,7 +142,7 @@ Result<Folder> Folder::openFolder(const std::string& name) const {
     if (!h) return h.error();
     struct stat st {};
     if (::fstat(h->fd(), &st) != 0) return Error::last(Step::OpenFolder, name);
-    if (trustOf(st) != Trust::Trusted) return Error{EPERM, Step::Trust, name};
+    if (trustOf(st) != Trust::Trusted) return Error::of(EPERM, Step::Trust, name);
     return Folder(std::move(*h));
 }
 
@@ -158,7 +158,7 @@ Result<std::vector<std::string>> listDirectory(const std::string& path) {
                 return true;
             },
             &error) != Folder::Listing::Complete)
-        return Error{error, Step::List, path};
+        return Error::of(error, Step::List, path);
     return names;
 }
 

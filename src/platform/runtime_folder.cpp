@@ -28,7 +28,7 @@ Done writeAll(int fd, std::string_view bytes, const std::string& name) {
         if (n > 0) {
             done += static_cast<std::size_t>(n);
         } else if (n == 0) {
-            return Error{ENOSPC, Step::Write, name};  // no progress: a full device
+            return Error::of(ENOSPC, Step::Write, name);  // no progress: a full device
         } else if (errno != EINTR) {
             return Error::last(Step::Write, name);
         }
@@ -44,12 +44,12 @@ Result<RuntimeFolder> RuntimeFolder::open(const std::string& path) {
     if (::lstat(path.c_str(), &at) != 0) return Error::last(Step::OpenFolder, path);
     const bool link = S_ISLNK(at.st_mode);
     if (link && at.st_uid != ::geteuid())  // a link someone else made
-        return Error{EPERM, Step::Trust, path};
+        return Error::of(EPERM, Step::Trust, path);
     FileHandle h(
         ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (link ? 0 : O_NOFOLLOW)));
     if (!h.valid() || ::fstat(h.fd(), &st) != 0)
         return Error::last(link && errno == ENOENT ? Step::FollowLink : Step::OpenFolder, path);
-    if (trustOf(st) != Trust::Trusted) return Error{EPERM, Step::Trust, path};
+    if (trustOf(st) != Trust::Trusted) return Error::of(EPERM, Step::Trust, path);
     std::optional<Identity> through;
     if (link) {
         // The link followed must be the one judged; one swapped meanwhile
@@ -57,7 +57,7 @@ Result<RuntimeFolder> RuntimeFolder::open(const std::string& path) {
         struct stat again {};
         if (::lstat(path.c_str(), &again) != 0 || again.st_dev != at.st_dev ||
             again.st_ino != at.st_ino)
-            return Error{EAGAIN, Step::FollowLink, path};
+            return Error::of(EAGAIN, Step::FollowLink, path);
         through = Identity{at.st_dev, at.st_ino};
     }
     return RuntimeFolder(std::move(h), {st.st_dev, st.st_ino}, through);
@@ -103,7 +103,7 @@ Result<FileHandle> RuntimeFolder::openLog(const std::string& name, bool create, 
     struct stat st {};
     if (::fstat(h.fd(), &st) != 0) return Error::last(Step::OpenFile, name);
     if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_nlink != 1)
-        return Error{EPERM, Step::Trust, name};
+        return Error::of(EPERM, Step::Trust, name);
     if (create && ::fchmod(h.fd(), mode) != 0) return Error::last(Step::SetMode, name);
     const int fl = ::fcntl(h.fd(), F_GETFL);
     if (fl < 0 || ::fcntl(h.fd(), F_SETFL, fl & ~O_NONBLOCK) != 0 ||
@@ -118,7 +118,7 @@ Done RuntimeFolder::writeAtomically(const std::string& name, std::string_view by
     // Whatever stands under the temporary name goes first; a folder that is
     // not gone by the deadline waits for the next write.
     if (exists(temp) && remove(temp, deadline) != Removal::Removed)
-        return Error{EBUSY, Step::Remove, temp};
+        return Error::of(EBUSY, Step::Remove, temp);
     Done done = writeTemporary(temp, bytes);
     if (done) done = putInPlace(temp, name, deadline);
     // The old file, or what stood in its place, swapped out; or the new
@@ -131,11 +131,11 @@ Done RuntimeFolder::writeTemporary(const std::string& temp, std::string_view byt
     FileHandle h(::openat(handle_.fd(), temp.c_str(),
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (!h.valid()) return Error::last(Step::CreateFile, temp);
-    Done done = ownerCanReadAndWrite(h.fd(), temp);
-    if (done) done = writeAll(h.fd(), bytes, temp);
+    if (auto set = ownerCanReadAndWrite(h.fd(), temp); !set) return set;
+    if (auto written = writeAll(h.fd(), bytes, temp); !written) return written;
     // A write the file system defers can still fail here.
-    if (::close(h.release()) != 0 && done) return Error::last(Step::Write, temp);
-    return done;
+    if (::close(h.release()) != 0) return Error::last(Step::Write, temp);
+    return {};
 }
 
 Done RuntimeFolder::putInPlace(const std::string& temp, const std::string& name,

@@ -24,7 +24,7 @@ platform::Done writeStatusFile(const platform::RuntimeFolder& runtime, const Hos
                                const platform::Deadline& deadline) {
     const std::string bytes = contract::serialise(status);
     if (bytes.empty())
-        return platform::Error{ENOMEM, platform::Step::Write, std::string(contract::kStatusFile)};
+        return platform::Error::of(ENOMEM, platform::Step::Write, contract::kStatusFile);
     return runtime.writeAtomically(contract::kStatusFile, bytes, deadline);
 }
 
