@@ -91,7 +91,9 @@ def copy_tree(scratch):
             with open(target, "rb") as b:
                 if b.read() == data:
                     continue  # unchanged: keeps its time stamp, so no rebuild
-        shutil.copy2(source, target)
+        # A fresh time stamp: the copy may be older than what the scratch build
+        # last made from the file before (a mutant), and must still be rebuilt.
+        shutil.copy(source, target)
     fonts = os.path.join(ROOT, ".cache", "fonts")
     if os.path.isdir(fonts):
         shutil.copytree(fonts, os.path.join(src, ".cache", "fonts"), dirs_exist_ok=True)
