@@ -102,22 +102,27 @@ std::string describe(const platform::Error& error) {
     return where + ": " + reason;
 }
 
-// The host's start-up in the order it runs, up to what it makes; so the
-// folders it would have made are made here too, and nothing else is.
+// The host's start-up in its order, asked without acting: nothing is made
+// here, since a host that stopped before making the folders must not find
+// them made for it by the account of its failure.
 std::string whyHostFailed(const std::string& home, const std::string& host, int status) {
     const std::string runtime = runtimeFolder(home);
     const std::string cannot = "the host cannot start in " + quoted(home) + ": ";
-    if (auto made = platform::createDirectory(runtime, 0700); !made)
-        return cannot + describe(made.error());
-    auto folder = platform::RuntimeFolder::open(runtime);
-    if (!folder) return cannot + describe(folder.error());
+    const std::string clients = platform::joinPath(runtime, contract::kClients);
     const std::string log = platform::joinPath(runtime, contract::kLog);
-    if (auto opened = folder->openLog(contract::kLog, false, 0600);
-        !opened && opened.error().code != ENOENT)
-        return "the host cannot start: " + quoted(log) + " is not a writable file";
-    if (auto made = folder->createFolder(contract::kClients, 0700); !made)
-        return cannot + describe({made.error().code, made.error().step,
-                                  platform::joinPath(runtime, made.error().path)});
+    if (auto can = platform::canCreateDirectory(clients); !can)
+        return cannot + describe(can.error());
+    if (auto folder = platform::RuntimeFolder::open(runtime)) {
+        if (auto opened = folder->openLog(contract::kLog, false, 0600);
+            !opened && opened.error().code != ENOENT)
+            return "the host cannot start: " + quoted(log) + " is not a writable file";
+        if (auto held = folder->openFolder(contract::kClients);
+            !held && held.error().code != ENOENT)
+            return cannot +
+                   describe(platform::Error::of(held.error().code, held.error().step, clients));
+    } else if (folder.error().code != ENOENT) {
+        return cannot + describe(folder.error());
+    }
     char real[PATH_MAX];
     if (::realpath(host.c_str(), real)) {
         const std::string bin = real;

@@ -49,7 +49,8 @@ void Registration::create(int pid) {
     path_ = path;
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) {
-        error_ = cannot + detail::quoted(path) + ": " + std::strerror(errno);
+        const int error = errno;
+        error_ = cannot + detail::quoted(path) + ": " + std::strerror(error);
         release();  // what this object made goes with it
         return;
     }

@@ -27,7 +27,10 @@ enum class Step {
 };
 
 struct Error {
-    int code = 0;  // the errno value met
+    // The errno value met; or the one that names what was met where no call
+    // gave one: EBUSY for what could not be cleared away in time, ENOSPC for
+    // a write that made no progress, EPERM for Trust.
+    int code = 0;
     Step step = Step::OpenFile;
     std::string path;  // what the step was about; "" when not a path
 
@@ -70,9 +73,11 @@ class [[nodiscard]] Result<void> {
 
     bool ok() const { return !error_; }
     explicit operator bool() const { return ok(); }
-    const Error& error() const { return *error_; }
+    // An empty Error (code 0) on success.
+    const Error& error() const { return error_ ? *error_ : none(); }
 
   private:
+    static const Error& none();
     std::optional<Error> error_;
 };
 

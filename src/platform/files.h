@@ -40,6 +40,11 @@ class FileHandle {
 // could not be made.
 Done createDirectory(const std::string& path, mode_t mode);
 
+// What createDirectory(path) would meet, found without making anything: the
+// same cause, or success where it would succeed. For telling why another
+// process could not make the folder.
+Done canCreateDirectory(const std::string& path);
+
 // True for any entry at `path`, a dangling symbolic link included.
 bool exists(const std::string& path);
 

@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -109,11 +110,10 @@ std::string encode(const ServerCheck& c) {
 }
 
 ServerCheck decode(const std::string& bytes) {
-    if (bytes.size() < 3 || bytes[0] < 0 ||
-        bytes[0] > static_cast<char>(ServerCheck::Reach::Silent))
+    const auto reach = bytes.empty() ? 0xff : static_cast<unsigned char>(bytes[0]);
+    if (bytes.size() < 3 || reach > static_cast<unsigned char>(ServerCheck::Reach::Silent))
         return refused("the look ended without an answer");
-    return {static_cast<ServerCheck::Reach>(bytes[0]), bytes.substr(3), bytes[1] != 0,
-            bytes[2] != 0};
+    return {static_cast<ServerCheck::Reach>(reach), bytes.substr(3), bytes[1] != 0, bytes[2] != 0};
 }
 
 [[noreturn]] void lookAndReport(const std::string& display, int report, pid_t caller) {
@@ -130,25 +130,38 @@ ServerCheck decode(const std::string& bytes) {
     ::_exit(0);
 }
 
-// What the child reports before `deadline`; none when it stays silent.
+// What the child reported by its end or by `deadline`; none when nothing
+// came (a report that came just before the deadline counts).
 std::optional<std::string> readReport(int fd, std::chrono::milliseconds deadline) {
     const auto end = std::chrono::steady_clock::now() + deadline;
     std::string got;
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             end - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return std::nullopt;
         pollfd p{fd, POLLIN, 0};
-        const int ready = ::poll(&p, 1, static_cast<int>(left.count()) + 1);
-        if (ready < 0 && errno != EINTR) return std::nullopt;
-        if (ready <= 0) continue;
+        const int ready = left.count() < 0 ? 0 : ::poll(&p, 1, static_cast<int>(left.count()) + 1);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) break;
         char buf[512];
         const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n == 0) return got;
+        if (n == 0) break;
         if (n > 0)
             got.append(buf, static_cast<std::size_t>(n));
         else if (errno != EINTR)
-            return std::nullopt;
+            break;
+    }
+    return got.empty() ? std::nullopt : std::optional<std::string>(got);
+}
+
+// Through a pidfd, taken before anything could reap the child (a caller that
+// ignores SIGCHLD has it reaped at its end): a pid alone could by then name
+// a stranger.
+void killAndReap(pid_t child, const FileHandle& pidfd, bool reaped) {
+    if (pidfd.valid())
+        ::syscall(SYS_pidfd_send_signal, pidfd.fd(), SIGKILL, nullptr, 0);
+    else if (!reaped)
+        ::kill(child, SIGKILL);
+    while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
     }
 }
 
@@ -164,11 +177,11 @@ ServerCheck checkServer(const std::string& display, std::chrono::milliseconds de
     const pid_t child = ::fork();
     if (child < 0) return refused("no process to spare for the look");
     if (child == 0) lookAndReport(display, writeEnd.fd(), caller);
+    const FileHandle pidfd(static_cast<int>(::syscall(SYS_pidfd_open, child, 0)));
+    const bool reaped = !pidfd.valid() && errno == ESRCH;
     writeEnd = FileHandle();  // so that the child's end is the only one: its exit is the end
     const auto report = readReport(readEnd.fd(), deadline);
-    ::kill(child, SIGKILL);
-    while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
-    }
+    killAndReap(child, pidfd, reaped);
     if (!report) return {ServerCheck::Reach::Silent, "", false, false};
     return decode(*report);
 }

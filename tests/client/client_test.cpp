@@ -463,12 +463,20 @@ TEST(Client, StartNamesWhyNoHostCameUp) {
     test::writeFile(tmp / "file", "");
     test::writeFile(tmp / "fails", "#!/bin/sh\nexit 1\n", 0755);
     test::writeFile(tmp / "loses", "#!/bin/sh\nexit 0\n", 0755);
-    std::filesystem::create_directories(tmp / "shared/desktop");
-    std::filesystem::permissions(tmp / "shared/desktop", std::filesystem::perms::all);
+    // Hosts that fail on what they find once started (the client found nothing wrong before).
+    test::writeFile(tmp / "opens",
+                    "#!/bin/sh\nmkdir -p \"$2/desktop\" && chmod 777 \"$2/desktop\"\n"
+                    "exit 1\n",
+                    0755);
+    test::writeFile(tmp / "opens-clients",
+                    "#!/bin/sh\nmkdir -p \"$2/desktop/clients\" && "
+                    "chmod 777 \"$2/desktop/clients\"\nexit 1\n",
+                    0755);
     std::filesystem::create_directories(tmp / "logless/desktop/desktop.log");
     const std::tuple<std::string, std::string, std::string> cases[] = {
         {tmp / "file/home", tmp / "fails", tmp / "file is not a folder"},
-        {tmp / "shared", tmp / "fails", "can be written by others (mode 0777)"},
+        {tmp / "shared", tmp / "opens", "desktop can be written by others (mode 0777)"},
+        {tmp / "crowded", tmp / "opens-clients", "clients can be written by others (mode 0777)"},
         {tmp / "logless", tmp / "fails", "desktop.log is not a writable file"},
         {tmp / "home", tmp / "fails", "its driver is missing"},
         {tmp / "home", tmp / "loses",
@@ -485,6 +493,8 @@ TEST(Client, StartNamesWhyNoHostCameUp) {
         const auto started = quorva::startHost(options);
         EXPECT_NE(started.cause().find(cause), std::string::npos) << started.cause();
     }
+    // Telling why makes nothing a host that stopped early had not made itself.
+    EXPECT_FALSE(test::pathExists(tmp / "home"));
 }
 
 }  // namespace

@@ -154,7 +154,7 @@ TEST_F(Owned, OneSigtermForTheDriverOnEveryWayTheHostEnds) {
 // is there for a host that cannot.
 TEST_F(Owned, AQuittingHostSendsTheSigtermItself) {
     test::writeFile(app + "/Resources/vov-driver",
-                    R"(#!/usr/bin/python3
+                    R"(#!/usr/bin/env python3
 import os, signal, sys
 signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGTERM})
 open(sys.argv[4], "w").close()

@@ -140,9 +140,26 @@ TEST(StatusFile, FailedWriteKeepsTheOldFileAndLeavesNoLitter) {
         ::signal(SIGXFSZ, SIG_IGN);
         if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 1;
         const auto written = writeStatusFile(runtime, makeHostStatus(1, 1, 2));
-        return written ? 2 : written.error().step == platform::Step::Write ? 0 : 3;
+        return written                                         ? 2
+               : written.error().step != platform::Step::Write ? 3
+               : written.error().code != EFBIG                 ? 4
+                                                               : 0;
     };
     EXPECT_EXIT(::_exit(writeUnderSizeLimit()), ::testing::ExitedWithCode(0), "");
+    // With no descriptor to spare the temporary cannot be made: that is the cause given, not
+    // what the clearing up after it met.
+    const auto writeWithNoDescriptor = [&] {
+        const int next = ::dup(0);
+        ::close(next);
+        const rlimit limit{static_cast<rlim_t>(next), static_cast<rlim_t>(next)};
+        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) return 1;
+        const auto written = writeStatusFile(runtime, makeHostStatus(1, 1, 2));
+        return written                                              ? 2
+               : written.error().step != platform::Step::CreateFile ? 3
+               : written.error().code != EMFILE                     ? 4
+                                                                    : 0;
+    };
+    EXPECT_EXIT(::_exit(writeWithNoDescriptor()), ::testing::ExitedWithCode(0), "");
     EXPECT_EQ(test::readFile(path), serialise(makeHostStatus(false, false, 1)));
     EXPECT_EQ(platform::listDirectory(tmp.path()), std::vector<std::string>{"status.json"});
     // Whatever stands in the file's way goes: a folder with what is in it,
@@ -180,13 +197,18 @@ TEST(Folders, FailuresNameTheirStepErrorAndPath) {
         EXPECT_EQ(e.code, code) << e.path << ": " << std::strerror(e.code);
         EXPECT_EQ(e.path, path);
     };
-    is(platform::createDirectory(tmp / "file/a/b", 0700).error(), Step::MakeFolder, ENOTDIR,
-       tmp / "file");
-    is(platform::createDirectory(tmp / "dangling/a", 0700).error(), Step::FollowLink, ENOENT,
-       tmp / "dangling");
-    is(platform::createDirectory(tmp / "loop/a", 0700).error(), Step::FollowLink, ELOOP,
-       tmp / "loop");
-    EXPECT_TRUE(platform::createDirectory(tmp / "linked/a", 0700));
+    // Asked first without acting, then done: the same answer, and nothing made by the asking.
+    const auto folder = [&](const std::string& path, Step step, int code, const std::string& at) {
+        is(platform::canCreateDirectory(path).error(), step, code, at);
+        is(platform::createDirectory(path, 0700).error(), step, code, at);
+    };
+    folder(tmp / "file/a/b", Step::MakeFolder, ENOTDIR, tmp / "file");
+    folder(tmp / "dangling/a", Step::FollowLink, ENOENT, tmp / "dangling");
+    folder(tmp / "loop/a", Step::FollowLink, ELOOP, tmp / "loop");
+    EXPECT_TRUE(platform::canCreateDirectory(tmp / "linked/a/b"));
+    EXPECT_FALSE(test::pathExists(tmp / "real/a"));
+    EXPECT_TRUE(platform::createDirectory(tmp / "linked/a/b", 0700));
+    EXPECT_TRUE(platform::canCreateDirectory(tmp / "linked/a/b"));
     is(platform::createFile(tmp / "file", 0600).error(), Step::CreateFile, EEXIST, tmp / "file");
     is(platform::listDirectory(tmp / "file").error(), Step::OpenFolder, ENOTDIR, tmp / "file");
     is(platform::realPath(tmp / "nothing").error(), Step::Resolve, ENOENT, tmp / "nothing");
@@ -204,8 +226,7 @@ TEST(Folders, FailuresNameTheirStepErrorAndPath) {
     if (::geteuid() == 0) return;  // root makes folders anywhere
     std::filesystem::permissions(
         tmp / "real", std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-    is(platform::createDirectory(tmp / "linked/b/c", 0700).error(), Step::MakeFolder, EACCES,
-       tmp / "linked/b");
+    folder(tmp / "linked/b/c", Step::MakeFolder, EACCES, tmp / "linked/b");
     is(runtime.writeAtomically("status.json", "{}").error(), Step::CreateFile, EACCES,
        ".status.json.tmp");
     std::filesystem::permissions(tmp / "real", std::filesystem::perms::owner_all);
