@@ -188,6 +188,7 @@ TEST(Folders, FailuresNameTheirStepErrorAndPath) {
     std::filesystem::permissions(tmp / "wide", std::filesystem::perms::all);
     ::mkfifo((tmp / "real/fifo").c_str(), 0600);
     std::filesystem::create_directory(tmp / "real/sub");
+    std::filesystem::create_directory_symlink(tmp / "real/sub", tmp / "real/via");
     test::writeFile(tmp / "real/twice", "");
     std::filesystem::create_hard_link(tmp / "real/twice", tmp / "other-name");
     std::filesystem::create_directory(tmp / "real/shared");
@@ -197,6 +198,14 @@ TEST(Folders, FailuresNameTheirStepErrorAndPath) {
         EXPECT_EQ(e.code, code) << e.path << ": " << std::strerror(e.code);
         EXPECT_EQ(e.path, path);
     };
+    // Made with exactly the mode asked for, whatever the umask.
+    const mode_t umask = ::umask(0777);
+    const bool made = platform::createFile(tmp / "exact", 0600).ok() &&
+                      platform::createDirectory(tmp / "exact-folder/sub", 0700).ok();
+    ::umask(umask);
+    ASSERT_TRUE(made);
+    EXPECT_EQ(test::modeOf(tmp / "exact"), 0600u);
+    EXPECT_EQ(test::modeOf(tmp / "exact-folder/sub"), 0700u);
     // Asked first without acting, then done: the same answer, and nothing made by the asking.
     const auto folder = [&](const std::string& path, Step step, int code, const std::string& at) {
         is(platform::canCreateDirectory(path).error(), step, code, at);
@@ -223,6 +232,7 @@ TEST(Folders, FailuresNameTheirStepErrorAndPath) {
     is(runtime.createFolder("fifo", 0700).error(), Step::MakeFolder, ENOTDIR, "fifo");
     is(runtime.openFolder("shared").error(), Step::Trust, EPERM, "shared");
     is(runtime.openFolder("fifo").error(), Step::OpenFolder, ENOTDIR, "fifo");
+    is(runtime.openFolder("via").error(), Step::OpenFolder, ELOOP, "via");  // never through a link
     if (::geteuid() == 0) return;  // root makes folders anywhere
     std::filesystem::permissions(
         tmp / "real", std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
