@@ -61,6 +61,9 @@ except OSError:
     pass
 # As the stand-in says it serves: a log opened through a link would carry this outside.
 print(f"counting driver {os.getpid()}: serving", flush=True)
+# Whatever it made of the socket path is there now: a host ended before this
+# point could not have removed a socket made after it.
+note("settled")
 
 while stopping_since is None or time.monotonic() - stopping_since < 0.3:
     time.sleep(0.02)

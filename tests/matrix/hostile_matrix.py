@@ -355,7 +355,7 @@ class Run:
         while time.monotonic() < end:
             if host.poll() is not None:
                 return False
-            started = any("start" in lines for lines in self.drivers().values())
+            started = any("settled" in lines for lines in self.drivers().values())
             if started and self.status_inode():
                 return True
             time.sleep(0.01)
