@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <set>
@@ -208,7 +209,16 @@ TEST_F(Owned, RelativeHomeIsTheFolderItNamedAtTheStart) {
     fs::create_directories(tmp / "wd");
     home = tmp / "h";
     auto host = start("--home ../h", "cd " + tmp / "wd");
-    ASSERT_TRUE(test::waitFor([&] { return exists("status.json"); }));
+    ASSERT_TRUE(test::waitFor([&] { return exists("status.json") && exists("driver.sock"); }));
+    // The driver is given the socket where the home was found, not the path as typed.
+    const auto drivers = running("/Resources/vov-driver");
+    ASSERT_EQ(drivers.size(), 1u);
+    std::string args = test::readFile("/proc/" + std::to_string(drivers[0]) + "/cmdline");
+    std::replace(args.begin(), args.end(), '\0', ' ');
+    EXPECT_NE(
+        args.find(" --socket " + (fs::canonical(tmp / "h") / "desktop/driver.sock").string() + " "),
+        std::string::npos)
+        << args;
     fs::remove(tmp / "wd");
     const auto inode = [&] {
         struct stat st {};
