@@ -94,29 +94,6 @@ Done createDirectory(const std::string& path, mode_t mode) {
     return makeFolderAt(AT_FDCWD, path.c_str(), mode, true, path);
 }
 
-Done canCreateDirectory(const std::string& path) {
-    if (path.empty()) return Error::of(ENOENT, Step::MakeFolder, path);
-    for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
-        if (end != std::string::npos && path[end - 1] == '/') continue;  // "a//b"
-        const std::string part = path.substr(0, end);
-        struct stat st {};
-        if (::stat(part.c_str(), &st) == 0) {
-            if (!S_ISDIR(st.st_mode)) return Error::of(ENOTDIR, Step::MakeFolder, part);
-            if (end == std::string::npos) return {};
-            continue;
-        }
-        if (errno == ELOOP) return Error::last(Step::FollowLink, part);
-        if (errno != ENOENT) return Error::last(Step::MakeFolder, part);
-        if (::lstat(part.c_str(), &st) == 0) return Error::of(ENOENT, Step::FollowLink, part);
-        // The first missing folder: the rest can be made once it can.
-        const auto slash = part.find_last_of('/');
-        const std::string parent = slash == 0 ? "/" : part.substr(0, slash);
-        if (::faccessat(AT_FDCWD, parent.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
-            return Error::last(Step::MakeFolder, part);
-        return {};
-    }
-}
-
 bool exists(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
