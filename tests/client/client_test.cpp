@@ -18,6 +18,7 @@
 #include <sstream>
 #include <thread>
 
+#include "client/causes.h"
 #include "client/driver.h"
 #include "client/trust.h"
 #include "platform/files.h"
@@ -495,6 +496,15 @@ TEST(Client, StartNamesWhyNoHostCameUp) {
     }
     // Telling why makes nothing a host that stopped early had not made itself.
     EXPECT_FALSE(test::pathExists(tmp / "home"));
+    // The account itself, whichever the start noticed first: the host's own rules in its order.
+    const std::pair<std::string, std::string> told[] = {
+        {tmp / "shared", "desktop can be written by others (mode 0777)"},
+        {tmp / "crowded", "clients can be written by others (mode 0777)"},
+    };
+    for (const auto& [home, cause] : told)
+        EXPECT_NE(quorva::detail::whyHostFailed(home, tmp / "fails", 1 << 8).find(cause),
+                  std::string::npos)
+            << home;
 }
 
 }  // namespace
