@@ -135,31 +135,22 @@ TEST(StatusFile, FailedWriteKeepsTheOldFileAndLeavesNoLitter) {
     const std::string path = tmp / "status.json";
     const auto runtime = *platform::RuntimeFolder::open(tmp.path());
     ASSERT_TRUE(writeStatusFile(runtime, makeHostStatus(false, false, 1)));
-    const auto writeUnderSizeLimit = [&] {  // binds root too, unlike permission bits
-        const rlimit limit{16, 16};
-        ::signal(SIGXFSZ, SIG_IGN);
-        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 1;
-        const auto written = writeStatusFile(runtime, makeHostStatus(1, 1, 2));
-        return written                                         ? 2
-               : written.error().step != platform::Step::Write ? 3
-               : written.error().code != EFBIG                 ? 4
-                                                               : 0;
+    // In a child under `limit` of `resource` (limits bind root too, unlike permission bits): the
+    // write fails with the cause met at the failure, not what the clearing up after it met.
+    const auto failsWith = [&](int resource, rlim_t limit, platform::Step step, int code) {
+        const auto write = [&] {
+            const rlimit bound{limit, limit};
+            ::signal(SIGXFSZ, SIG_IGN);  // a write past the size limit fails instead
+            if (::setrlimit(resource, &bound) != 0) return 1;
+            const auto written = writeStatusFile(runtime, makeHostStatus(1, 1, 2));
+            return written ? 2 : written.error().step != step ? 3 : written.error().code != code;
+        };
+        EXPECT_EXIT(::_exit(write()), ::testing::ExitedWithCode(0), "") << resource;
     };
-    EXPECT_EXIT(::_exit(writeUnderSizeLimit()), ::testing::ExitedWithCode(0), "");
-    // With no descriptor to spare the temporary cannot be made: that is the cause given, not
-    // what the clearing up after it met.
-    const auto writeWithNoDescriptor = [&] {
-        const int next = ::dup(0);
-        ::close(next);
-        const rlimit limit{static_cast<rlim_t>(next), static_cast<rlim_t>(next)};
-        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) return 1;
-        const auto written = writeStatusFile(runtime, makeHostStatus(1, 1, 2));
-        return written                                              ? 2
-               : written.error().step != platform::Step::CreateFile ? 3
-               : written.error().code != EMFILE                     ? 4
-                                                                    : 0;
-    };
-    EXPECT_EXIT(::_exit(writeWithNoDescriptor()), ::testing::ExitedWithCode(0), "");
+    failsWith(RLIMIT_FSIZE, 16, platform::Step::Write, EFBIG);
+    const int next = ::dup(0);  // the lowest free descriptor: with no other to spare,
+    ::close(next);              // the temporary cannot be made
+    failsWith(RLIMIT_NOFILE, static_cast<rlim_t>(next), platform::Step::CreateFile, EMFILE);
     EXPECT_EQ(test::readFile(path), serialise(makeHostStatus(false, false, 1)));
     EXPECT_EQ(platform::listDirectory(tmp.path()), std::vector<std::string>{"status.json"});
     // Whatever stands in the file's way goes: a folder with what is in it,
