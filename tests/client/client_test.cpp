@@ -102,8 +102,13 @@ struct Home {
         status(host->process.pid);
         return host->process.pid;
     }
+    // Now's fraction of a second is kept: dropping it made "2 s old" read as
+    // up to 3 s old, past the stale limit on a slow machine.
     void age(long seconds) const {
-        const timespec then{::time(nullptr) - seconds, 0}, times[2] = {then, then};
+        timespec then{};
+        ::clock_gettime(CLOCK_REALTIME, &then);
+        then.tv_sec -= seconds;
+        const timespec times[2] = {then, then};
         ::utimensat(AT_FDCWD, (runtime + "/status.json").c_str(), times, 0);
     }
 };
