@@ -161,6 +161,10 @@ bool Application::quitSignalled() {
     return phase.load() != Running;
 }
 
+int Application::quitSignalDescriptor() {
+    return quitPipe[0];
+}
+
 void Application::postToMain(std::function<void()> block) {
     EventLoop::main().post(std::move(block));
 }

@@ -42,6 +42,10 @@ class Application {
     // A quit signal has come (SIGTERM, SIGINT, SIGHUP): safe from anywhere,
     // for work that waits before the event loop runs.
     static bool quitSignalled();
+    // Readable once a quit signal has come, for a wait before the event loop
+    // runs: a signal that lands just before the wait starts interrupts
+    // nothing, but this still wakes it. -1 before the quit signals are caught.
+    static int quitSignalDescriptor();
 
     // Safe from any thread: `block` runs later on the main thread, once the
     // event loop runs.

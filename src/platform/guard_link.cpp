@@ -31,11 +31,13 @@ pid_t start(const std::string& program, FileHandle& hostEnd, pid_t child) {
 }
 
 // No deadline: a machine that is slow at login must not fail the start. A
-// quit signal still ends the wait (the host then quits).
+// quit signal still ends the wait (the host then quits), also one that came
+// before the wait began, which interrupts no poll.
 bool awaitArmed(int hostEnd) {
-    pollfd answer{hostEnd, POLLIN, 0};
-    while (::poll(&answer, 1, -1) != 1)
-        if (errno != EINTR || Application::quitSignalled()) return false;
+    pollfd watch[2] = {{hostEnd, POLLIN, 0}, {Application::quitSignalDescriptor(), POLLIN, 0}};
+    while (::poll(watch, 2, -1) < 0)
+        if (errno != EINTR) return false;
+    if (Application::quitSignalled() || watch[0].revents == 0) return false;
     char byte = 0;
     ssize_t n;
     while ((n = ::read(hostEnd, &byte, 1)) < 0 && errno == EINTR) {

@@ -124,6 +124,13 @@ TEST_F(Owned, OneSigtermForTheDriverOnEveryWayTheHostEnds) {
         {"a guard that never answers, then a quit", "",
          "printf '#!/bin/sh\\nwhile :; do sleep 1; done\\n' > " + guard, signal(SIGTERM), 0,
          "desktop/driver.sock", false, 1},
+        // The same, with the quit in before the wait for the guard begins: it interrupts
+        // nothing, and still ends the wait.
+        {"a quit just before the wait for a guard that never answers", "",
+         "printf '#!/bin/sh\\nwhile :; do sleep 1; done\\n' > " + guard +
+             " && export LD_PRELOAD=" QUORVA_TEST_QUIT_BEFORE_WAIT " QUIT_ONCE_EXISTS=" + home +
+             "/desktop/driver.sock",
+         nullptr, 0, "desktop/driver.sock", false, 1},
     };
     for (const auto& e : endings) {
         SCOPED_TRACE(e.name);
