@@ -31,16 +31,17 @@ enum Phase : int { Running, QuitSignalled, ShuttingDown, EndingElsewhere };
 std::atomic<int> phase{Running};
 constexpr suseconds_t kQuitGraceMicroseconds = 900'000;
 
+// The phase first, then the pipe: whoever wakes on the pipe sees the quit.
 void onQuitSignal(int) {
     const int saved = errno;
-    const char byte = 1;
-    [[maybe_unused]] ssize_t n = ::write(quitPipe[1], &byte, 1);
     int expected = Running;
     if (phase.compare_exchange_strong(expected, QuitSignalled)) {
         itimerval once{};
         once.it_value.tv_usec = kQuitGraceMicroseconds;
         ::setitimer(ITIMER_REAL, &once, nullptr);
     }
+    const char byte = 1;
+    [[maybe_unused]] ssize_t n = ::write(quitPipe[1], &byte, 1);
     errno = saved;
 }
 

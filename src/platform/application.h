@@ -45,6 +45,7 @@ class Application {
     // Readable once a quit signal has come, for a wait before the event loop
     // runs: a signal that lands just before the wait starts interrupts
     // nothing, but this still wakes it. -1 before the quit signals are caught.
+    // Not to be read: the event loop takes the quit from it.
     static int quitSignalDescriptor();
 
     // Safe from any thread: `block` runs later on the main thread, once the

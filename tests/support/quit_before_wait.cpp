@@ -1,7 +1,10 @@
 // Preloaded into the built host: its first wait with no deadline is preceded
 // by a SIGTERM to itself, as when a quit lands just before a wait begins and
 // so interrupts nothing. The signal is held back until the file that
-// QUIT_ONCE_EXISTS names exists (the driver is under way), up to five seconds.
+// QUIT_ONCE_EXISTS names exists (the driver is under way), up to twenty seconds.
+// Unfortified: glibc's fortified headers define poll inline, which clang will
+// not let this file define again.
+#undef _FORTIFY_SOURCE
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -27,7 +30,7 @@ __attribute__((constructor)) void takeSettings() {
 extern "C" int poll(pollfd* fds, nfds_t count, int timeout) {
     if (timeout < 0 && !raised) {
         raised = true;
-        for (int i = 0; i < 500 && *waitFor && ::access(waitFor, F_OK) != 0; ++i) ::usleep(10'000);
+        for (int i = 0; i < 2000 && *waitFor && ::access(waitFor, F_OK) != 0; ++i) ::usleep(10'000);
         ::kill(::getpid(), SIGTERM);  // handled before kill returns
     }
     timespec limit{timeout / 1000, (timeout % 1000) * 1'000'000L};
