@@ -36,8 +36,3 @@ extern "C" int poll(pollfd* fds, nfds_t count, int timeout) {
     timespec limit{timeout / 1000, (timeout % 1000) * 1'000'000L};
     return ::ppoll(fds, count, timeout < 0 ? nullptr : &limit, nullptr);
 }
-
-// The same call as a fortified build makes it when it cannot size `fds`.
-extern "C" int __poll_chk(pollfd* fds, nfds_t count, int timeout, size_t) {
-    return poll(fds, count, timeout);
-}
