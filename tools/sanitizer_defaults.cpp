@@ -2,12 +2,14 @@
 // sanitizers report. Built in rather than read from the environment, since
 // some programs start with an empty one (the driver's guard), and the host's
 // own output is /dev/null: each report goes to a file of its own in the build
-// tree's sanitizer-reports/, and the program ends with SIGABRT.
+// tree's sanitizer-reports/, named by program and pid, and the program ends
+// with SIGABRT.
 #ifndef QUORVA_SANITIZER_REPORTS
 #error "QUORVA_SANITIZER_REPORTS names the reports' path prefix"
 #endif
 
-#define QUORVA_REPORTING "log_path='" QUORVA_SANITIZER_REPORTS "':abort_on_error=1:halt_on_error=1"
+#define QUORVA_REPORTING \
+    "log_path='" QUORVA_SANITIZER_REPORTS "':log_exe_name=1:abort_on_error=1:halt_on_error=1"
 
 extern "C" {
 
