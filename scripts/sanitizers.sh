@@ -15,7 +15,7 @@ sanitizer_clear() {
 # LeakSanitizer's check at a program's end, when the program is killed in the
 # middle of it (tests end what they started with SIGKILL, whatever it is
 # doing), leaves this line alone and finds nothing: such a file is no report.
-sanitizer_cut_short='^==[0-9]+==Unable to get registers from thread [0-9]+\.$'
+sanitizer_cut_short='^(==[^=]+)?==[0-9]+==Unable to get registers from thread [0-9]+\.$'
 
 # Prints every report and fails when there is one. $1 says who ran.
 sanitizer_check() {
