@@ -22,7 +22,7 @@ sanitizer_check() {
     local reports=() found=() cut=0
     mapfile -t found < <(find "$sanitizer_reports" -type f | sort)
     for report in "${found[@]}"; do
-        if grep -qE "$sanitizer_cut_short" "$report" && ! grep -qvE "$sanitizer_cut_short" "$report"; then
+        if [[ -s $report ]] && ! grep -qvE "$sanitizer_cut_short" "$report"; then
             cut=$((cut + 1))
         else
             reports+=("$report")
