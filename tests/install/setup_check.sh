@@ -5,6 +5,8 @@
 #                                    a quiet spell filled within the set time
 #   setup_check.sh readme SOURCE     the README names every package setup.sh installs
 #   setup_check.sh owner SOURCE      root in another user's clone builds nothing there
+#   setup_check.sh sanitizers SOURCE a sanitizer report fails the run, unless it is
+#                                    only a leak check's note that a kill cut it short
 set -euo pipefail
 mode=$1 source=$2
 fail() {
@@ -66,6 +68,23 @@ owner)
     out=$("$clone/scripts/setup.sh" run 2>&1) || fail "it failed: $out"
     grep -q "build there as nobody" <<<"$out" || fail "it did not say who builds: $out"
     [[ ! -e $clone/build && ! -e $clone/.cache ]] || fail "it made $(ls "$clone") as root"
+    ;;
+sanitizers)
+    cd "$(mktemp -d)"
+    trap 'rm -rf "$PWD"' EXIT
+    source "$source/scripts/sanitizers.sh"
+    cut='==vov-driver==1360==Unable to get registers from thread 1357.'
+    verdict() { # $1: what the report holds, escapes as printf %b takes them; prints 0 or 1
+        sanitizer_clear
+        printf '%b' "$1" >"$sanitizer_reports/report.x.1"
+        sanitizer_check "the check" 2>/dev/null && echo 0 || echo 1
+    }
+    [[ $(verdict "$cut\n") == 0 ]] || fail "a cut-short check counted as a report"
+    [[ $(verdict "${cut#==vov-driver}\n$cut\n") == 0 ]] || fail "the line without a name counted"
+    for report in "$cut\n==1==ERROR: LeakSanitizer: detected memory leaks\n" "$cut and more\n" \
+        "==1==ERROR: AddressSanitizer: heap-use-after-free\n" ""; do
+        [[ $(verdict "$report") == 1 ]] || fail "set aside: $report"
+    done
     ;;
 *) fail "unknown check: $mode" ;;
 esac
